@@ -1,0 +1,142 @@
+#include "cli/driver.h"
+
+#include <cstdio>
+
+#include "cli/options.h"
+#include "diag/diag.h"
+#include "report/csv.h"
+#include "scan/path.h"
+#include "scan/scan.h"
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+
+bool completeDefaults(RunOptions& options) {
+    if ((options.flags & OPT_INPUT) == 0 && !platform::currentDirectory(options.inputPath)) {
+        reportSystemError(L"Failed to get current working directory as input");
+        return false;
+    }
+    if ((options.flags & OPT_OUTPUT) == 0 && !copyPath(options.outputPath, options.inputPath)) {
+        reportError(L"Failed to set output path to the same value as input path %s",
+                    options.inputPath);
+        return false;
+    }
+    return true;
+}
+
+// Opens the output path, or, when that fails, "output.csv" inside it.
+bool openOutput(RunOptions& options, std::FILE*& output) {
+    const bool append = (options.flags & OPT_APPEND) != 0;
+    output = platform::openOutputFile(options.outputPath, append);
+    if (output != nullptr) {
+        return true;
+    }
+    if (!appendSeparator(options.outputPath)) {
+        reportError(L"Failed to append path separator to \"%s\"", options.outputPath);
+        return false;
+    }
+    if (!appendSegment(options.outputPath, L"output.csv")) {
+        reportError(L"Failed to append path segment \"%s\" to \"%s\"", L"output.csv",
+                    options.outputPath);
+        return false;
+    }
+    output = platform::openOutputFile(options.outputPath, append);
+    if (output == nullptr) {
+        reportError(L"Failed to create/open output file %s", options.outputPath);
+        return false;
+    }
+    return true;
+}
+
+// Decides where rows go and opens the file among them. `output` stays null
+// when no file is to be written; `listable` is cleared when the walk is
+// known to fail, so that nothing is written before it.
+bool openDestinations(RunOptions& options, std::FILE*& output, bool& listable) {
+    output = nullptr;
+    listable = true;
+    if ((options.flags & OPT_NOFILE) != 0) {
+        options.flags |= OPT_STDOUT;
+        if ((options.flags & OPT_APPEND) != 0) {
+            reportPlain(
+                L"Warning - 'append' is only useful for file output, which has been disabled by "
+                L"'nofile'.\n");
+        }
+        platform::fileIdOfPath(options.outputPath, options.outputId);
+        return true;
+    }
+    // The default output is the input path itself. When that is not a
+    // directory, opening it would create a stray file named like the
+    // directory meant, or empty the user's file: open nothing, and let the
+    // walk report why the input cannot be listed.
+    if ((options.flags & OPT_OUTPUT) == 0 && !platform::isExistingDirectory(options.inputPath)) {
+        listable = false;
+        return true;
+    }
+    if (!openOutput(options, output)) {
+        return false;
+    }
+    platform::fileIdOfStream(output, options.outputId);
+    return true;
+}
+
+bool writeHeaderLines(const RunOptions& options, std::FILE* output) {
+    if ((options.flags & OPT_STDOUT) != 0 && std::fputs(CSV_HEADER_LINE, stdout) == EOF) {
+        reportError(L"Failed to write to stdout");
+        return false;
+    }
+    if (output != nullptr && std::fputs(CSV_HEADER_LINE, output) == EOF) {
+        reportError(L"Failed to write to output file %s", options.outputPath);
+        return false;
+    }
+    return true;
+}
+
+// Rows are buffered: a run counts as complete only once they have reached
+// the file and standard output. A stream whose error was met during the run
+// has been reported there already.
+bool finishStreams(const RunOptions& options, std::FILE* output, bool runSucceeded) {
+    bool ok = true;
+    if (output != nullptr) {
+        const bool failedBefore = std::ferror(output) != 0;
+        if (std::fclose(output) != 0 || failedBefore) {
+            if (runSucceeded || !failedBefore) {
+                reportError(L"Failed to write to output file %s", options.outputPath);
+            }
+            ok = false;
+        }
+    }
+    const bool failedBefore = std::ferror(stdout) != 0;
+    if (std::fflush(stdout) != 0 || failedBefore) {
+        if (runSucceeded || !failedBefore) {
+            reportError(L"Failed to write to stdout");
+        }
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int runCartolog() {
+    RunOptions options;
+    if (!parseArguments(options) || !completeDefaults(options)) {
+        return EXIT_FAILED;
+    }
+    if ((options.flags & OPT_GUI) != 0) {
+        reportPlain(L"GUI mode is not supported yet.\n");
+        return EXIT_FAILED;
+    }
+    std::FILE* output = nullptr;
+    bool listable = true;
+    if (!openDestinations(options, output, listable)) {
+        return EXIT_FAILED;
+    }
+    platform::fileIdOfRunningProgram(options.programId);
+    const bool headerWanted = listable && (options.flags & OPT_HEADLESS) == 0;
+    bool ok = (!headerWanted || writeHeaderLines(options, output)) &&
+              scanDirectory(options.inputPath, output, options);
+    ok = finishStreams(options, output, ok) && ok;
+    return ok ? EXIT_OK : EXIT_FAILED;
+}

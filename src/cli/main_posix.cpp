@@ -1,0 +1,7 @@
+#include "cli/driver.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+    platform::adoptArguments(argc, argv);
+    return runCartolog();
+}

@@ -1,0 +1,8 @@
+#include "cli/driver.h"
+#include "platform/platform.h"
+
+// Built with -municode: the runtime hands over the arguments as wide strings.
+int wmain(int argc, wchar_t** argv) {
+    platform::adoptArguments(argc, argv);
+    return runCartolog();
+}

@@ -1,0 +1,62 @@
+// Reading a ROM file's first 4 KiB and decoding its cartridge header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace platform {
+struct DirListing;
+}
+
+// Every file must yield this many bytes to count as a ROM.
+inline constexpr std::size_t ROM_READ_SIZE = 4096;
+// The header starts here; decodeHeader addresses its bytes from this offset.
+inline constexpr std::size_t HEADER_START = 0x100;
+inline constexpr std::size_t HEADER_SPAN = ROM_READ_SIZE - HEADER_START;
+
+// Header fields by their ROM offset.
+inline constexpr std::size_t TITLE_OFFSET = 0x134;
+inline constexpr std::size_t MANUFACTURER_CODE_OFFSET = 0x13F;
+inline constexpr std::size_t CGB_FLAG_OFFSET = 0x143;
+inline constexpr std::size_t NEW_LICENSEE_OFFSET = 0x144;
+inline constexpr std::size_t SGB_FLAG_OFFSET = 0x146;
+inline constexpr std::size_t CARTRIDGE_TYPE_OFFSET = 0x147;
+inline constexpr std::size_t ROM_SIZE_OFFSET = 0x148;
+inline constexpr std::size_t RAM_SIZE_OFFSET = 0x149;
+inline constexpr std::size_t DESTINATION_OFFSET = 0x14A;
+inline constexpr std::size_t OLD_LICENSEE_OFFSET = 0x14B;
+inline constexpr std::size_t VERSION_OFFSET = 0x14C;
+
+inline constexpr std::uint8_t CGB_COMPATIBLE = 0x80;
+inline constexpr std::uint8_t CGB_EXCLUSIVE = 0xC0;
+inline constexpr std::uint8_t SGB_SUPPORTED = 0x03;
+
+// The decoded header. Text fields hold the ROM's bytes unchanged, up to the
+// first zero byte.
+struct CartHeaderInfo {
+    char title[17];               // 16 bytes, 15 when the colour flag is set
+    char code[5];                 // manufacturer code, 0x13F-0x142
+    char maker[26];               // licensee name
+    std::int32_t colorGbSupport;  // 0x80, 0xC0 or 0
+    std::int32_t superGbSupport;  // 3 or 0
+    std::int32_t pakType;         // cartridge type byte, unchanged
+    std::int32_t romSize;         // ROM size code, unchanged
+    std::int32_t ramSize;         // RAM size code, unchanged
+    std::int32_t destination;     // destination code, unchanged
+    std::uint8_t version;         // mask ROM version
+};
+
+/// Fills `info` from `header`, the bytes from ROM offset 0x100 on. True when
+/// every field was stored; it reports nothing.
+bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info);
+
+/// Reads the first 4 KiB of the file at `path` and decodes its header into
+/// `info`. False when the file cannot be opened, is shorter than 4 KiB or
+/// cannot be decoded: the failure has then been reported.
+bool readRomHeader(const wchar_t* path, CartHeaderInfo& info);
+
+/// The same for the entry `name` of an open listing, whose full path is
+/// `path`: the open goes relative to the listing where the system allows.
+bool readRomHeaderAt(const platform::DirListing& listing, const wchar_t* name,
+                     const wchar_t* path, CartHeaderInfo& info);

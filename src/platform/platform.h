@@ -1,0 +1,117 @@
+// The seam between the portable core and the operating system. This header is
+// system-neutral; platform_posix.cpp and platform_win32.cpp implement it, and
+// no other file of the project includes a system header or asks which system
+// it runs on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+namespace platform {
+
+// Paths live in fixed buffers of this many units, the terminator included.
+inline constexpr std::size_t PATH_CAPACITY = 260;
+inline constexpr std::size_t PATH_MAX_LENGTH = PATH_CAPACITY - 1;
+
+// The separator put between a directory path and a name.
+extern const wchar_t PATH_SEPARATOR;
+
+/// True when `unit`, as the last character of a directory path, already
+/// separates it from a name that follows.
+bool isTrailingSeparator(wchar_t unit);
+
+/// Keeps the process's arguments for processArguments(). Narrow arguments are
+/// widened byte for byte (each byte becomes the unit of the same value).
+void adoptArguments(int argc, char** argv);
+void adoptArguments(int argc, wchar_t** argv);
+
+/// The arguments given to adoptArguments, argument zero first.
+std::span<const wchar_t* const> processArguments();
+
+// A file's identity on its volume: two paths name the same file exactly when
+// both identities are known and equal.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool known = false;
+};
+
+inline bool sameFile(const FileId& a, const FileId& b) {
+    return a.known && b.known && a.volume == b.volume && a.index == b.index;
+}
+
+/// Identity of the file that `path` names (links followed). False when it
+/// cannot be learnt; `id` is then left unknown.
+bool fileIdOfPath(const wchar_t* path, FileId& id);
+
+/// Identity of the file behind an open stream. False when it cannot be learnt.
+bool fileIdOfStream(std::FILE* stream, FileId& id);
+
+/// Identity of the running program's own file. False when it cannot be learnt.
+bool fileIdOfRunningProgram(FileId& id);
+
+/// True when `path` names an existing directory (links followed); an empty
+/// path names the current directory.
+bool isExistingDirectory(const wchar_t* path);
+
+/// Puts the current directory into `buffer`, zero-terminated. False when it
+/// cannot be had or does not fit: the system's error code is then set for
+/// lastSystemError().
+bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]);
+
+// An open directory listing. The members are the implementation's own.
+struct DirListing {
+    void* handle = nullptr;
+    std::uint64_t volume = 0;
+};
+
+// One entry of a listing: its name, whether it is a directory (or a link to
+// one), and its identity when the listing knows it without asking further.
+struct DirEntry {
+    wchar_t name[PATH_CAPACITY];
+    bool isDirectory;
+    FileId id;
+};
+
+/// Opens a listing of `directory` and gives its first entry. `pattern` is the
+/// directory joined with "*", for systems that list by pattern; an empty
+/// directory path is the current directory. False: the system's error code
+/// is set and nothing is open.
+bool openListing(const wchar_t* directory, const wchar_t* pattern, DirListing& listing,
+                 DirEntry& first);
+
+/// Gives the next entry. False at the end of the listing with `atEnd` set,
+/// or on a failure with `atEnd` clear and the system's error code set.
+bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd);
+
+/// Closes a listing that openListing opened.
+void closeListing(DirListing& listing);
+
+/// Identity of a listed entry; cheap where the listing already knows it.
+bool entryFileId(const DirListing& listing, const DirEntry& entry, const wchar_t* path,
+                 FileId& id);
+
+/// Reads up to buffer.size() bytes from the start of a file without ever
+/// blocking on it, and closes it again. The file is `name` in the open
+/// `listing` when one is given, else `path`. False when the file cannot be
+/// opened: errno is then set. Otherwise `got` tells how many bytes arrived;
+/// fewer than asked means end of file or a failed read.
+bool readFileStart(const wchar_t* path, const DirListing* listing, const wchar_t* name,
+                   std::span<std::uint8_t> buffer, std::size_t& got);
+
+/// Opens the report file as a text stream for writing ("w") or appending
+/// ("a"). Null on failure, with errno set.
+std::FILE* openOutputFile(const wchar_t* path, bool append);
+
+/// Puts one byte on a stream that no other thread writes, without locking it.
+int putByte(int byte, std::FILE* stream);
+
+/// The error code that the last failed system call of this thread left.
+std::uint32_t lastSystemError();
+
+/// The system's text for an error code, zero-terminated and cut to fit.
+void systemErrorText(std::uint32_t code, std::span<wchar_t> text);
+
+}  // namespace platform

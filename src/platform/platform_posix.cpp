@@ -1,0 +1,287 @@
+// POSIX side of the platform layer. Paths are wide strings in the core; here
+// each unit is the byte of the same value, so that any file name, in any
+// encoding, goes through the core and back unchanged.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace platform {
+
+const wchar_t PATH_SEPARATOR = L'/';
+
+// A backslash is an ordinary byte in a POSIX file name.
+bool isTrailingSeparator(wchar_t unit) { return unit == L'/'; }
+
+namespace {
+
+std::vector<std::vector<wchar_t>> argumentStore;
+std::vector<const wchar_t*> argumentList;
+
+// A narrowed path: the core's paths hold at most 259 units, each one byte.
+struct NativePath {
+    char bytes[PATH_CAPACITY];
+};
+
+// Narrows a core path for a system call. False, with errno set, when it does
+// not fit; units above 0xFF cannot come from this system and are refused.
+bool toNative(const wchar_t* path, NativePath& native) {
+    std::size_t i = 0;
+    for (; path[i] != L'\0'; ++i) {
+        const auto unit = static_cast<std::uint32_t>(path[i]);
+        if (i + 1 >= PATH_CAPACITY) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        if (unit > 0xFF) {
+            errno = EILSEQ;
+            return false;
+        }
+        native.bytes[i] = static_cast<char>(unit);
+    }
+    native.bytes[i] = '\0';
+    return true;
+}
+
+// An empty path is the current directory.
+const char* directoryOrDot(const NativePath& native) {
+    return native.bytes[0] == '\0' ? "." : native.bytes;
+}
+
+void widenName(const char* name, wchar_t (&out)[PATH_CAPACITY]) {
+    std::size_t i = 0;
+    for (; name[i] != '\0' && i + 1 < PATH_CAPACITY; ++i) {
+        out[i] = static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
+    }
+    out[i] = L'\0';
+}
+
+FileId idOf(const struct stat& status) {
+    return FileId{static_cast<std::uint64_t>(status.st_dev),
+                  static_cast<std::uint64_t>(status.st_ino), true};
+}
+
+DIR* dirOf(const DirListing& listing) { return static_cast<DIR*>(listing.handle); }
+
+// Fills `entry` from a directory entry. The kind comes from the listing
+// itself; only links and entries of unknown kind cost a stat, which follows
+// the link so that a link to a directory is walked as one.
+void fillEntry(const DirListing& listing, const struct dirent* found, DirEntry& entry) {
+    widenName(found->d_name, entry.name);
+    entry.isDirectory = false;
+    entry.id = FileId{listing.volume, static_cast<std::uint64_t>(found->d_ino), true};
+    switch (found->d_type) {
+        case DT_DIR:
+            entry.isDirectory = true;
+            break;
+        case DT_LNK:
+        case DT_UNKNOWN: {
+            struct stat status;
+            if (fstatat(dirfd(dirOf(listing)), found->d_name, &status, 0) == 0) {
+                entry.isDirectory = S_ISDIR(status.st_mode);
+                entry.id = idOf(status);
+            } else {
+                // A dangling link: taken for a file, whose open then fails.
+                entry.id = FileId{};
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+bool readNext(DirListing& listing, DirEntry& entry, bool& atEnd) {
+    errno = 0;
+    const struct dirent* found = readdir(dirOf(listing));
+    if (found == nullptr) {
+        atEnd = errno == 0;
+        return false;
+    }
+    atEnd = false;
+    fillEntry(listing, found, entry);
+    return true;
+}
+
+}  // namespace
+
+void adoptArguments(int argc, char** argv) {
+    argumentStore.clear();
+    argumentList.clear();
+    for (int i = 0; i < argc; ++i) {
+        std::vector<wchar_t> wide;
+        for (const char* p = argv[i]; *p != '\0'; ++p) {
+            wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
+        }
+        wide.push_back(L'\0');
+        argumentStore.push_back(std::move(wide));
+    }
+    for (const auto& wide : argumentStore) {
+        argumentList.push_back(wide.data());
+    }
+}
+
+void adoptArguments(int argc, wchar_t** argv) {
+    argumentStore.clear();
+    argumentList.assign(argv, argv + argc);
+}
+
+std::span<const wchar_t* const> processArguments() { return argumentList; }
+
+bool fileIdOfPath(const wchar_t* path, FileId& id) {
+    NativePath native;
+    struct stat status;
+    if (!toNative(path, native) || stat(directoryOrDot(native), &status) != 0) {
+        id = FileId{};
+        return false;
+    }
+    id = idOf(status);
+    return true;
+}
+
+bool fileIdOfStream(std::FILE* stream, FileId& id) {
+    struct stat status;
+    if (fstat(fileno(stream), &status) != 0) {
+        id = FileId{};
+        return false;
+    }
+    id = idOf(status);
+    return true;
+}
+
+bool fileIdOfRunningProgram(FileId& id) {
+    struct stat status;
+    if (stat("/proc/self/exe", &status) != 0) {
+        id = FileId{};
+        return false;
+    }
+    id = idOf(status);
+    return true;
+}
+
+bool isExistingDirectory(const wchar_t* path) {
+    NativePath native;
+    struct stat status;
+    return toNative(path, native) && stat(directoryOrDot(native), &status) == 0 &&
+           S_ISDIR(status.st_mode);
+}
+
+bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]) {
+    char bytes[PATH_CAPACITY];
+    if (getcwd(bytes, sizeof bytes) == nullptr) {
+        return false;
+    }
+    widenName(bytes, buffer);
+    return true;
+}
+
+bool openListing(const wchar_t* directory, const wchar_t* /*pattern*/, DirListing& listing,
+                 DirEntry& first) {
+    NativePath native;
+    if (!toNative(directory, native)) {
+        return false;
+    }
+    DIR* dir = opendir(directoryOrDot(native));
+    if (dir == nullptr) {
+        return false;
+    }
+    listing.handle = dir;
+    struct stat status;
+    listing.volume = fstat(dirfd(dir), &status) == 0 ? static_cast<std::uint64_t>(status.st_dev) : 0;
+    bool atEnd = false;
+    if (!readNext(listing, first, atEnd)) {
+        // A listing with no entry at all fails as a failed open does.
+        const int error = atEnd ? ENOENT : errno;
+        closeListing(listing);
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd) {
+    return readNext(listing, entry, atEnd);
+}
+
+void closeListing(DirListing& listing) {
+    if (listing.handle != nullptr) {
+        closedir(dirOf(listing));
+        listing.handle = nullptr;
+    }
+}
+
+bool entryFileId(const DirListing& /*listing*/, const DirEntry& entry, const wchar_t* /*path*/,
+                 FileId& id) {
+    id = entry.id;
+    return id.known;
+}
+
+bool readFileStart(const wchar_t* path, const DirListing* listing, const wchar_t* name,
+                   std::span<std::uint8_t> buffer, std::size_t& got) {
+    got = 0;
+    NativePath native;
+    // Non-blocking, so that a named pipe without a writer gives a short read
+    // instead of stopping the run.
+    constexpr int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    int fd = -1;
+    if (listing != nullptr && listing->handle != nullptr) {
+        // Opening by name inside the listed directory spares the kernel a walk
+        // of the whole path for every file.
+        if (!toNative(name, native)) {
+            return false;
+        }
+        fd = openat(dirfd(dirOf(*listing)), native.bytes, flags);
+    } else {
+        if (!toNative(path, native)) {
+            return false;
+        }
+        fd = open(native.bytes, flags);
+    }
+    if (fd < 0) {
+        return false;
+    }
+    while (got < buffer.size()) {
+        const ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    close(fd);
+    return true;
+}
+
+std::FILE* openOutputFile(const wchar_t* path, bool append) {
+    NativePath native;
+    if (!toNative(path, native)) {
+        return nullptr;
+    }
+    return std::fopen(native.bytes, append ? "a" : "w");
+}
+
+int putByte(int byte, std::FILE* stream) { return putc_unlocked(byte, stream); }
+
+std::uint32_t lastSystemError() { return static_cast<std::uint32_t>(errno); }
+
+void systemErrorText(std::uint32_t code, std::span<wchar_t> text) {
+    if (text.empty()) {
+        return;
+    }
+    const char* message = std::strerror(static_cast<int>(code));
+    std::size_t i = 0;
+    for (; message[i] != '\0' && i + 1 < text.size(); ++i) {
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(message[i]));
+    }
+    text[i] = L'\0';
+}
+
+}  // namespace platform

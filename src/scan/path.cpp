@@ -1,0 +1,51 @@
+#include "scan/path.h"
+
+#include <cerrno>
+
+std::size_t pathLength(const wchar_t* path) {
+    std::size_t length = 0;
+    while (path[length] != L'\0') {
+        ++length;
+    }
+    return length;
+}
+
+bool copyPath(PathBuffer& path, const wchar_t* source) {
+    const std::size_t length = pathLength(source);
+    if (length > platform::PATH_MAX_LENGTH) {
+        path[0] = L'\0';
+        errno = ERANGE;
+        return false;
+    }
+    for (std::size_t i = 0; i <= length; ++i) {
+        path[i] = source[i];
+    }
+    return true;
+}
+
+bool appendSeparator(PathBuffer& path) {
+    const std::size_t length = pathLength(path);
+    if (length == 0 || platform::isTrailingSeparator(path[length - 1])) {
+        return true;
+    }
+    if (length + 1 > platform::PATH_MAX_LENGTH) {
+        errno = ERANGE;
+        return false;
+    }
+    path[length] = platform::PATH_SEPARATOR;
+    path[length + 1] = L'\0';
+    return true;
+}
+
+bool appendSegment(PathBuffer& path, const wchar_t* segment) {
+    const std::size_t length = pathLength(path);
+    const std::size_t added = pathLength(segment);
+    if (length + added > platform::PATH_MAX_LENGTH) {
+        errno = ERANGE;
+        return false;
+    }
+    for (std::size_t i = 0; i <= added; ++i) {
+        path[length + i] = segment[i];
+    }
+    return true;
+}

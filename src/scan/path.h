@@ -1,0 +1,23 @@
+// Bounded building of paths in fixed buffers. Each step fails, with errno set
+// to ERANGE and the buffer holding what was built so far, when its result
+// would exceed platform::PATH_MAX_LENGTH characters.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+using PathBuffer = wchar_t[platform::PATH_CAPACITY];
+
+/// Length of a zero-terminated wide string.
+std::size_t pathLength(const wchar_t* path);
+
+/// Copies `source` into `path`; on failure `path` is left empty.
+bool copyPath(PathBuffer& path, const wchar_t* source);
+
+/// Appends the separator unless `path` is empty or already ends in one, so
+/// that a name joined to an empty path stands alone.
+bool appendSeparator(PathBuffer& path);
+
+/// Appends `segment`; on failure `path` is left as it was.
+bool appendSegment(PathBuffer& path, const wchar_t* segment);
