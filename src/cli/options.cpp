@@ -39,14 +39,6 @@ constexpr Switch SWITCHES[] = {
 };
 // clang-format on
 
-bool equals(const wchar_t* a, const wchar_t* b) {
-    while (*a != L'\0' && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
 wchar_t (&pathOf(RunOptions& options, std::uint8_t bit))[platform::PATH_CAPACITY] {
     return bit == OPT_INPUT ? options.inputPath : options.outputPath;
 }
@@ -59,7 +51,7 @@ bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args) {
         const wchar_t* arg = args[i];
         bool matched = false;
         for (const PathOption& option : PATH_OPTIONS) {
-            if (!equals(arg, option.name)) {
+            if (!samePath(arg, option.name)) {
                 continue;
             }
             if ((options.flags & option.bit) != 0) {
@@ -85,7 +77,7 @@ bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args) {
             continue;
         }
         for (const Switch& option : SWITCHES) {
-            if (equals(arg, option.name)) {
+            if (samePath(arg, option.name)) {
                 if ((options.flags & option.bit) != 0) {
                     reportPlain(option.repeated);
                 }

@@ -10,6 +10,14 @@ std::size_t pathLength(const wchar_t* path) {
     return length;
 }
 
+bool samePath(const wchar_t* a, const wchar_t* b) {
+    while (*a != L'\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
 bool copyPath(PathBuffer& path, const wchar_t* source) {
     const std::size_t length = pathLength(source);
     if (length > platform::PATH_MAX_LENGTH) {

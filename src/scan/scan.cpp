@@ -40,23 +40,15 @@ bool isDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-bool equalPaths(const wchar_t* a, const wchar_t* b) {
-    while (*a != L'\0' && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
 // The running program and the output file are never catalogued: by their
 // exact path, and by identity whatever path names them.
 bool isOwnFile(const platform::DirListing& listing, const platform::DirEntry& entry,
                const wchar_t* path, const RunOptions& options) {
     const auto args = platform::processArguments();
-    if (!args.empty() && equalPaths(path, args[0])) {
+    if (!args.empty() && samePath(path, args[0])) {
         return true;
     }
-    if (equalPaths(path, options.outputPath)) {
+    if (samePath(path, options.outputPath)) {
         return true;
     }
     if (!options.outputId.known && !options.programId.known) {
