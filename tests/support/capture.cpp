@@ -2,7 +2,13 @@
 
 #include "diag/diag.h"
 
-StreamCapture::StreamCapture() : stream_(std::tmpfile()) {}
+StreamCapture::StreamCapture() : stream_(std::tmpfile()) {
+    // Some runtimes name temporary files from a clock and fail when another
+    // process is just deleting one of that name: a second try gets another.
+    for (int attempt = 0; stream_ == nullptr && attempt < 100; ++attempt) {
+        stream_ = std::tmpfile();
+    }
+}
 
 StreamCapture::~StreamCapture() {
     if (stream_ != nullptr) {
