@@ -205,6 +205,8 @@ std::FILE* openOutputFile(const wchar_t* path, bool append) {
 
 int putByte(int byte, std::FILE* stream) { return _fputc_nolock(byte, stream); }
 
+bool isTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
 std::uint32_t lastSystemError() { return GetLastError(); }
 
 void systemErrorText(std::uint32_t code, std::span<wchar_t> text) {
