@@ -64,6 +64,9 @@ bool openDestinations(RunOptions& options, std::FILE*& output, bool& listable) {
                 L"'nofile'.\n");
         }
         platform::fileIdOfPath(options.outputPath, options.outputId);
+        // As with a file below: no header line before a walk that cannot start.
+        listable = (options.flags & OPT_OUTPUT) != 0 ||
+                   platform::isExistingDirectory(options.inputPath);
         return true;
     }
     // The default output is the input path itself. When that is not a
@@ -77,6 +80,9 @@ bool openDestinations(RunOptions& options, std::FILE*& output, bool& listable) {
     if (!openOutput(options, output)) {
         return false;
     }
+    // Rows reach the file in large writes rather than page by page.
+    static char outputBuffer[64 * 1024];
+    std::setvbuf(output, outputBuffer, _IOFBF, sizeof outputBuffer);
     platform::fileIdOfStream(output, options.outputId);
     return true;
 }
@@ -132,6 +138,12 @@ int runCartolog() {
     bool listable = true;
     if (!openDestinations(options, output, listable)) {
         return EXIT_FAILED;
+    }
+    if ((options.flags & OPT_STDOUT) != 0 && !platform::isTerminal(stdout)) {
+        // Rows reach a pipe or file in large writes; a terminal keeps the
+        // line by line output that a reader expects.
+        static char stdoutBuffer[64 * 1024];
+        std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
     }
     platform::fileIdOfRunningProgram(options.programId);
     const bool headerWanted = listable && (options.flags & OPT_HEADLESS) == 0;

@@ -108,6 +108,9 @@ std::FILE* openOutputFile(const wchar_t* path, bool append);
 /// Puts one byte on a stream that no other thread writes, without locking it.
 int putByte(int byte, std::FILE* stream);
 
+/// True when `stream` is a terminal or console, which a person may be reading.
+bool isTerminal(std::FILE* stream);
+
 /// The error code that the last failed system call of this thread left.
 std::uint32_t lastSystemError();
 

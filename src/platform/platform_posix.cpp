@@ -1,6 +1,7 @@
 // POSIX side of the platform layer. Paths are wide strings in the core; here
 // each unit is the byte of the same value, so that any file name, in any
-// encoding, goes through the core and back unchanged.
+// encoding, goes through the core and back unchanged. Directories are listed
+// with Linux's getdents64.
 #include "platform/platform.h"
 
 #include <dirent.h>
@@ -67,12 +68,33 @@ FileId idOf(const struct stat& status) {
                   static_cast<std::uint64_t>(status.st_ino), true};
 }
 
-DIR* dirOf(const DirListing& listing) { return static_cast<DIR*>(listing.handle); }
+// A listing reads entries in blocks into a buffer of its own. The buffers are
+// static, one for each listing open at once, so that a walk allocates nothing
+// however many directories it lists (opendir would allocate one for each);
+// the pages of a buffer are touched only when a walk reaches its depth.
+constexpr std::size_t LISTING_BLOCK = 32 * 1024;
+// Each level of a walk adds a name and a separator to a path that holds at
+// most PATH_MAX_LENGTH units: no more listings than this are open at once.
+constexpr std::size_t MAX_LISTINGS = PATH_CAPACITY / 2 + 2;
+
+struct ListingState {
+    int fd;
+    bool inUse;
+    std::size_t next;    // offset of the next entry in `block`
+    std::size_t filled;  // bytes that the last read put in `block`
+    alignas(struct dirent64) char block[LISTING_BLOCK];
+};
+
+ListingState listingStates[MAX_LISTINGS];
+
+ListingState& stateOf(const DirListing& listing) {
+    return *static_cast<ListingState*>(listing.handle);
+}
 
 // Fills `entry` from a directory entry. The kind comes from the listing
 // itself; only links and entries of unknown kind cost a stat, which follows
 // the link so that a link to a directory is walked as one.
-void fillEntry(const DirListing& listing, const struct dirent* found, DirEntry& entry) {
+void fillEntry(const DirListing& listing, const struct dirent64* found, DirEntry& entry) {
     widenName(found->d_name, entry.name);
     entry.isDirectory = false;
     entry.id = FileId{listing.volume, static_cast<std::uint64_t>(found->d_ino), true};
@@ -83,7 +105,7 @@ void fillEntry(const DirListing& listing, const struct dirent* found, DirEntry& 
         case DT_LNK:
         case DT_UNKNOWN: {
             struct stat status;
-            if (fstatat(dirfd(dirOf(listing)), found->d_name, &status, 0) == 0) {
+            if (fstatat(stateOf(listing).fd, found->d_name, &status, 0) == 0) {
                 entry.isDirectory = S_ISDIR(status.st_mode);
                 entry.id = idOf(status);
             } else {
@@ -98,12 +120,19 @@ void fillEntry(const DirListing& listing, const struct dirent* found, DirEntry& 
 }
 
 bool readNext(DirListing& listing, DirEntry& entry, bool& atEnd) {
-    errno = 0;
-    const struct dirent* found = readdir(dirOf(listing));
-    if (found == nullptr) {
-        atEnd = errno == 0;
-        return false;
+    ListingState& state = stateOf(listing);
+    if (state.next >= state.filled) {
+        const ssize_t got = getdents64(state.fd, state.block, sizeof state.block);
+        if (got <= 0) {
+            // A directory removed while it is listed reads as ended.
+            atEnd = got == 0 || errno == ENOENT;
+            return false;
+        }
+        state.filled = static_cast<std::size_t>(got);
+        state.next = 0;
     }
+    const auto* found = reinterpret_cast<const struct dirent64*>(state.block + state.next);
+    state.next += found->d_reclen;
     atEnd = false;
     fillEntry(listing, found, entry);
     return true;
@@ -187,13 +216,28 @@ bool openListing(const wchar_t* directory, const wchar_t* /*pattern*/, DirListin
     if (!toNative(directory, native)) {
         return false;
     }
-    DIR* dir = opendir(directoryOrDot(native));
-    if (dir == nullptr) {
+    ListingState* state = nullptr;
+    for (ListingState& candidate : listingStates) {
+        if (!candidate.inUse) {
+            state = &candidate;
+            break;
+        }
+    }
+    if (state == nullptr) {
+        errno = EMFILE;
         return false;
     }
-    listing.handle = dir;
+    const int fd = open(directoryOrDot(native), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    state->fd = fd;
+    state->inUse = true;
+    state->next = 0;
+    state->filled = 0;
+    listing.handle = state;
     struct stat status;
-    listing.volume = fstat(dirfd(dir), &status) == 0 ? static_cast<std::uint64_t>(status.st_dev) : 0;
+    listing.volume = fstat(fd, &status) == 0 ? static_cast<std::uint64_t>(status.st_dev) : 0;
     bool atEnd = false;
     if (!readNext(listing, first, atEnd)) {
         // A listing with no entry at all fails as a failed open does.
@@ -211,7 +255,9 @@ bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd) {
 
 void closeListing(DirListing& listing) {
     if (listing.handle != nullptr) {
-        closedir(dirOf(listing));
+        ListingState& state = stateOf(listing);
+        close(state.fd);
+        state.inUse = false;
         listing.handle = nullptr;
     }
 }
@@ -236,7 +282,7 @@ bool readFileStart(const wchar_t* path, const DirListing* listing, const wchar_t
         if (!toNative(name, native)) {
             return false;
         }
-        fd = openat(dirfd(dirOf(*listing)), native.bytes, flags);
+        fd = openat(stateOf(*listing).fd, native.bytes, flags);
     } else {
         if (!toNative(path, native)) {
             return false;
@@ -269,6 +315,8 @@ std::FILE* openOutputFile(const wchar_t* path, bool append) {
 }
 
 int putByte(int byte, std::FILE* stream) { return putc_unlocked(byte, stream); }
+
+bool isTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 std::uint32_t lastSystemError() { return static_cast<std::uint32_t>(errno); }
 
