@@ -22,8 +22,10 @@ extern const wchar_t PATH_SEPARATOR;
 /// separates it from a name that follows.
 bool isTrailingSeparator(wchar_t unit);
 
-/// Keeps the process's arguments for processArguments(). Narrow arguments are
-/// widened byte for byte (each byte becomes the unit of the same value).
+/// Keeps the process's arguments for processArguments(). Each system's entry
+/// point calls the form it has: narrow arguments (POSIX) are widened byte for
+/// byte, each byte becoming the unit of the same value; wide ones (Windows)
+/// are kept as they are.
 void adoptArguments(int argc, char** argv);
 void adoptArguments(int argc, wchar_t** argv);
 

@@ -156,11 +156,6 @@ void adoptArguments(int argc, char** argv) {
     }
 }
 
-void adoptArguments(int argc, wchar_t** argv) {
-    argumentStore.clear();
-    argumentList.assign(argv, argv + argc);
-}
-
 std::span<const wchar_t* const> processArguments() { return argumentList; }
 
 bool fileIdOfPath(const wchar_t* path, FileId& id) {

@@ -21,7 +21,6 @@ bool isTrailingSeparator(wchar_t unit) { return unit == L'\\' || unit == L'/'; }
 
 namespace {
 
-std::vector<std::vector<wchar_t>> argumentStore;
 std::vector<const wchar_t*> argumentList;
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -66,24 +65,7 @@ void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
 
 }  // namespace
 
-void adoptArguments(int argc, char** argv) {
-    argumentStore.clear();
-    argumentList.clear();
-    for (int i = 0; i < argc; ++i) {
-        std::vector<wchar_t> wide;
-        for (const char* p = argv[i]; *p != '\0'; ++p) {
-            wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
-        }
-        wide.push_back(L'\0');
-        argumentStore.push_back(std::move(wide));
-    }
-    for (const auto& wide : argumentStore) {
-        argumentList.push_back(wide.data());
-    }
-}
-
 void adoptArguments(int argc, wchar_t** argv) {
-    argumentStore.clear();
     argumentList.assign(argv, argv + argc);
 }
 
