@@ -51,11 +51,14 @@ bool openOutput(RunOptions& options, std::FILE*& output) {
 }
 
 // Decides where rows go and opens the file among them. `output` stays null
-// when no file is to be written; `listable` is cleared when the walk is
-// known to fail, so that nothing is written before it.
+// when no file is to be written. Without -output the output is the input path
+// itself; when that is not a directory, opening it would create a stray file
+// named like the directory meant, or empty the user's file. `listable` is then
+// cleared: nothing is opened or written, and the walk reports why the input
+// cannot be listed.
 bool openDestinations(RunOptions& options, std::FILE*& output, bool& listable) {
     output = nullptr;
-    listable = true;
+    listable = (options.flags & OPT_OUTPUT) != 0 || platform::isExistingDirectory(options.inputPath);
     if ((options.flags & OPT_NOFILE) != 0) {
         options.flags |= OPT_STDOUT;
         if ((options.flags & OPT_APPEND) != 0) {
@@ -64,17 +67,9 @@ bool openDestinations(RunOptions& options, std::FILE*& output, bool& listable) {
                 L"'nofile'.\n");
         }
         platform::fileIdOfPath(options.outputPath, options.outputId);
-        // As with a file below: no header line before a walk that cannot start.
-        listable = (options.flags & OPT_OUTPUT) != 0 ||
-                   platform::isExistingDirectory(options.inputPath);
         return true;
     }
-    // The default output is the input path itself. When that is not a
-    // directory, opening it would create a stray file named like the
-    // directory meant, or empty the user's file: open nothing, and let the
-    // walk report why the input cannot be listed.
-    if ((options.flags & OPT_OUTPUT) == 0 && !platform::isExistingDirectory(options.inputPath)) {
-        listable = false;
+    if (!listable) {
         return true;
     }
     if (!openOutput(options, output)) {
