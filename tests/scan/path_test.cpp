@@ -7,86 +7,38 @@
 
 #include "support/expect.h"
 
-namespace {
-
-constexpr std::size_t MAX = platform::PATH_MAX_LENGTH;
-const std::wstring SEP(1, expect::PATH_RULES.separator);
-
-std::wstring text(const PathBuffer& path) { return path; }
-
-// A buffer holding `value`; the value must fit.
-struct Path {
-    PathBuffer buffer{};
-    explicit Path(const std::wstring& value) { EXPECT_TRUE(copyPath(buffer, value.c_str())); }
-};
-
-TEST(CopyPath, TakesExactly259Characters) {
-    const std::wstring longest(MAX, L'a');
-    PathBuffer path{};
-    ASSERT_TRUE(copyPath(path, longest.c_str()));
-    EXPECT_EQ(text(path), longest);
-}
-
-TEST(CopyPath, Refuses260CharactersAndLeavesThePathEmpty) {
-    Path path(L"previous");
-    const std::wstring tooLong(MAX + 1, L'a');
-    errno = 0;
-    EXPECT_FALSE(copyPath(path.buffer, tooLong.c_str()));
-    EXPECT_EQ(errno, ERANGE);
-    EXPECT_EQ(text(path.buffer), L"");
-}
-
-TEST(AppendSeparator, FollowsTheJoiningRule) {
-    const std::wstring backslashed =
-        expect::PATH_RULES.backslashEndsDirectory ? L"d\\" : L"d\\" + SEP;
+TEST(PathSteps, JoinAndStopAt259CharactersWithERANGE) {
+    const auto separator = +[](PathBuffer& path, const wchar_t*) { return appendSeparator(path); };
+    const std::wstring sep(1, expect::PATH_RULES.separator);
+    const std::wstring a258(platform::PATH_MAX_LENGTH - 1, L'a'), a259 = a258 + L'a';
+    const std::wstring a250 = a258.substr(8);
     const struct {
         std::wstring before;
+        bool (*step)(PathBuffer&, const wchar_t*);
+        std::wstring argument;
+        bool ok;
         std::wstring after;
     } cases[] = {
-        {L"", L""},  // a name joined to an empty path stands alone
-        {L"d", L"d" + SEP},
-        {L"d/", L"d/"},
-        {L"/", L"/"},
-        {L"d\\", backslashed},
+        {L"old", copyPath, a259, true, a259},
+        {L"old", copyPath, a259 + L'a', false, L""},
+        {L"", separator, L"", true, L""},  // a name joined to an empty path stands alone
+        {L"d", separator, L"", true, L"d" + sep},
+        {L"d/", separator, L"", true, L"d/"},
+        {L"d\\", separator, L"", true,
+         expect::PATH_RULES.backslashEndsDirectory ? L"d\\" : L"d\\" + sep},
+        {a258, separator, L"", true, a258 + sep},
+        {a259, separator, L"", false, a259},
+        {a258 + L'/', separator, L"", true, a258 + L'/'},  // needs no room
+        {a250, appendSegment, L"123456789", true, a250 + L"123456789"},
+        {a250, appendSegment, L"1234567890", false, a250},
     };
     for (const auto& c : cases) {
-        Path path(c.before);
-        EXPECT_TRUE(appendSeparator(path.buffer)) << c.before;
-        EXPECT_EQ(text(path.buffer), c.after) << c.before;
+        SCOPED_TRACE(c.before.size());
+        PathBuffer path{};
+        ASSERT_TRUE(copyPath(path, c.before.c_str()));
+        errno = 0;
+        EXPECT_EQ(c.step(path, c.argument.c_str()), c.ok);
+        EXPECT_EQ(errno, c.ok ? 0 : ERANGE);
+        EXPECT_EQ(std::wstring(path), c.after);
     }
 }
-
-TEST(AppendSeparator, FillsTheLastPlaceButNoMore) {
-    Path fits(std::wstring(MAX - 1, L'a'));
-    EXPECT_TRUE(appendSeparator(fits.buffer));
-    EXPECT_EQ(text(fits.buffer), std::wstring(MAX - 1, L'a') + SEP);
-
-    const std::wstring full(MAX, L'a');
-    Path path(full);
-    errno = 0;
-    EXPECT_FALSE(appendSeparator(path.buffer));
-    EXPECT_EQ(errno, ERANGE);
-    EXPECT_EQ(text(path.buffer), full);
-}
-
-TEST(AppendSeparator, FullPathEndingInSeparatorNeedsNoRoom) {
-    const std::wstring full = std::wstring(MAX - 1, L'a') + L"/";
-    Path path(full);
-    EXPECT_TRUE(appendSeparator(path.buffer));
-    EXPECT_EQ(text(path.buffer), full);
-}
-
-TEST(AppendSegment, FillsTheLastPlaceButNoMore) {
-    const std::wstring base(MAX - 9, L'a');
-    Path fits(base);
-    EXPECT_TRUE(appendSegment(fits.buffer, L"123456789"));
-    EXPECT_EQ(text(fits.buffer), base + L"123456789");
-
-    Path path(base);
-    errno = 0;
-    EXPECT_FALSE(appendSegment(path.buffer, L"1234567890"));
-    EXPECT_EQ(errno, ERANGE);
-    EXPECT_EQ(text(path.buffer), base);  // left as it was
-}
-
-}  // namespace
