@@ -1,628 +1,255 @@
-// The built program, run on trees that each test makes: its standard output,
-// standard error and exit status, and that it leaves every file other than
-// its output as it was.
+// The built program on generated trees: every byte it prints, its status, the
+// files it writes, and that it leaves everything else as it was.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "support/expect.h"
+#include "support/e2e_fixture.h"
 #include "support/fs.h"
-#include "support/process.h"
-#include "support/rom_image.h"
-#include "support/snapshot.h"
-#include "support/temp_dir.h"
 
-namespace fs = std::filesystem;
+using namespace e2e;
 using expect::Failure;
 using expect::failureText;
 using expect::joinPath;
 
 namespace {
 
-const std::string NL(expect::STORED_LINE_END);
-const std::string SEP(1, static_cast<char>(expect::PATH_RULES.separator));
-const std::string HEADER =
-    "Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,ROM Size in KiB,"
-    "RAM Size in KiB,Destination,Version" +
-    NL;
-
-// Cases that need what only POSIX systems offer here (named pipes, symbolic
-// links, /dev/full, a current directory beyond the path limit).
-#define REQUIRE_POSIX()                                      \
-    if (!expect::POSIX_SYSTEM) {                             \
-        GTEST_SKIP() << "needs POSIX file kinds or devices"; \
+// The rows of the tree that makeRoms builds, listed from `roms`.
+std::string romRows(const std::string& roms, bool recursive) {
+    std::string rows = row(joinPath(roms, "a.gb"), "ALPHA") + row(joinPath(roms, "b.gb"), "BRAVO");
+    if (recursive) {
+        const std::string sub = joinPath(roms, "sub");
+        rows += row(joinPath(sub, "c.gb"), "CHARLIE") +
+                row(joinPath(joinPath(sub, "deeper"), "d.gb"), "DELTA") +
+                row(joinPath(joinPath(roms, ".cache"), "e.gb"), "ECHO") +
+                row(joinPath(joinPath(roms, "..x"), "f.gb"), "FOXTROT") +
+                // Only the run's own output is passed over, not every output.csv.
+                row(joinPath(sub, "output.csv"), "GOLF");
     }
-
-std::string quoted(const std::string& text) {
-    std::string field = "\"";
-    for (const char byte : text) {
-        field += byte == '"' ? std::string("\"\"") : std::string(1, byte);
-    }
-    return field + "\"";
+    return rows;
 }
 
-// A ROM that its title tells apart: MBC1, 64 KiB of ROM, no RAM, worldwide,
-// old licensee 0x00, version 0.
-RomImage titledRom(const std::string& title) {
-    RomImage rom = demoRom();
-    for (std::size_t i = 0; i < 11; ++i) {
-        rom.set(TITLE_OFFSET + i, 0);
-    }
-    rom.text(TITLE_OFFSET, title);
-    return rom;
+std::string listingFailure(const std::string& directory, Failure failure) {
+    return "Couldn't find first file in directory " + joinPath(directory, "*") + ": " +
+           failureText(failure);
 }
 
-std::string romBytes(const std::string& title) {
-    const RomImage rom = titledRom(title);
-    return std::string(rom.bytes.begin(), rom.bytes.end());
-}
-
-// Titles of at most 11 bytes stay clear of the manufacturer code.
-void writeTitledRom(const fs::path& path, const std::string& title) {
-    writeRom(path, titledRom(title));
-}
-
-std::string row(const std::string& path, const std::string& title) {
-    return quoted(path) + "," + quoted(title) +
-           R"(,"","None","None","No","MBC1","64","0","Worldwide","0")" + NL;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Rows come in the system's listing order: sorts each run of rows between
-// header lines, so that reports compare as sets of rows.
-std::string sortedRows(const std::string& report) {
-    std::string sorted;
-    std::vector<std::string> rows;
-    const auto flush = [&] {
-        std::sort(rows.begin(), rows.end());
-        for (const std::string& line : rows) {
-            sorted += line;
-        }
-        rows.clear();
-    };
-    for (std::size_t start = 0; start < report.size();) {
-        const std::size_t end = report.find(NL, start);
-        const std::size_t next = end == std::string::npos ? report.size() : end + NL.size();
-        std::string line = report.substr(start, next - start);
-        if (line == HEADER) {
-            flush();
-            sorted += line;
-        } else {
-            rows.push_back(std::move(line));
-        }
-        start = next;
-    }
-    flush();
-    return sorted;
-}
-
-// Makes directories below `path` until the deepest one's path has exactly
-// `length` characters, and returns that path.
-std::string makeDeepDirectory(std::string path, std::size_t length) {
-    fs::create_directories(path);
-    while (path.size() < length) {
-        const std::size_t room = length - path.size() - 1;
-        const std::size_t name = room <= 100 ? room : (room - 100 >= 2 ? 100 : 50);
-        path = joinPath(path, std::string(name, 'd'));
-        fs::create_directory(path);
-    }
-    return path;
-}
-
-// Names of the entries of `directory` in the order in which the system lists
-// them, which is the order of the walk.
-std::vector<std::string> listingOrder(const fs::path& directory) {
-    std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
-    }
-    return names;
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-struct RunSetup {
-    std::string cwd = {};           // empty: the temporary directory
-    std::string stdoutPath = {};    // empty: captured
-    std::string program = {};       // empty: the program under test
-    std::string argumentZero = {};  // empty: the program's path
-    // Files below the temporary directory that the run may write, relative
-    // to it with '/' between names.
-    std::vector<std::string> mayChange = {};
-};
-
-class Cartolog : public ::testing::Test {
+class Run : public Cartolog {
 protected:
-    TempDir temp;
-
-    std::string at(const std::string& relative) const { return (temp / relative).string(); }
-
-    // Runs the program and checks that it changed nothing below the
-    // temporary directory except the files named in `setup.mayChange`.
-    Outcome cartolog(const std::vector<std::string>& args, const RunSetup& setup = {}) {
-        TreeSnapshot before = snapshotTree(temp.path());
-        proc::Request request;
-        request.program = setup.program.empty() ? CARTOLOG_EXE : setup.program;
-        request.argumentZero = setup.argumentZero;
-        request.args = args;
-        request.workingDirectory = setup.cwd.empty() ? temp.path().string() : setup.cwd;
-        request.stdoutPath = setup.stdoutPath;
-        const proc::Result result = proc::run(request);
-        EXPECT_EQ(result.startError, "");
-        EXPECT_TRUE(result.exited) << "the program did not exit by itself";
-        TreeSnapshot after = snapshotTree(temp.path());
-        for (const std::string& name : setup.mayChange) {
-            before.erase(name);
-            after.erase(name);
+    void makeRoms() {
+        for (const char* dir : {"roms/sub/deeper", "roms/.cache", "roms/..x", "roms/empty", "out"}) {
+            fs::create_directories(temp / dir);
         }
-        EXPECT_EQ(snapshotChanges(before, after), "");
-        return Outcome{result.exitStatus, result.out, result.err};
-    }
-
-    // roms/a.gb and roms/b.gb, with the paths the walk gives them.
-    std::string makeTwoRoms() {
-        fs::create_directory(temp / "roms");
-        writeTitledRom(temp / "roms" / "a.gb", "ALPHA");
-        writeTitledRom(temp / "roms" / "b.gb", "BRAVO");
-        return row(joinPath(at("roms"), "a.gb"), "ALPHA") +
-               row(joinPath(at("roms"), "b.gb"), "BRAVO");
+        const std::pair<const char*, const char*> roms[] = {
+            {"a.gb", "ALPHA"},           {"b.gb", "BRAVO"},       {"sub/c.gb", "CHARLIE"},
+            {"sub/deeper/d.gb", "DELTA"}, {".cache/e.gb", "ECHO"}, {"..x/f.gb", "FOXTROT"},
+            {"sub/output.csv", "GOLF"}};
+        for (const auto& [name, title] : roms) {
+            writeTitledRom(temp / "roms" / name, title);
+        }
     }
 };
 
-// --- Destinations and their order
-
-TEST_F(Cartolog, DefaultOutputIsOutputCsvInTheInputDirectoryAndIsPassedOver) {
-    const std::string rows = makeTwoRoms();
-    // A ROM image under the output's name: read as a ROM only if the walk
-    // failed to pass over the output.
-    writeTitledRom(temp / "roms" / "output.csv", "STALE");
-    const Outcome run = cartolog({"-input", at("roms")}, {.mayChange = {"roms/output.csv"}});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(readFile(temp / "roms" / "output.csv")), sortedRows(HEADER + rows));
-}
-
-TEST_F(Cartolog, StdoutGetsTheSameReportAsTheFileAndHeadlessDropsTheHeaderLine) {
-    const std::string rows = makeTwoRoms();
-    const std::string file = at("report.csv");
-    Outcome run =
-        cartolog({"-input", at("roms"), "-output", file, "-stdout"}, {.mayChange = {"report.csv"}});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(run.out), sortedRows(HEADER + rows));
-    EXPECT_EQ(sortedRows(readFile(file)), sortedRows(HEADER + rows));
-
-    run = cartolog({"-headless", "-stdout", "-input", at("roms"), "-output", file},
-                   {.mayChange = {"report.csv"}});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(run.out), sortedRows(rows));
-    EXPECT_EQ(sortedRows(readFile(file)), sortedRows(rows));
-}
-
-TEST_F(Cartolog, NofileWritesOnlyToStdoutAndAppendWithItOnlyWarns) {
-    const std::string rows = makeTwoRoms();
-    Outcome run = cartolog({"-input", at("roms"), "-nofile"});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(run.out), sortedRows(HEADER + rows));
-
-    run = cartolog({"-input", at("roms"), "-append", "-nofile"});
-    EXPECT_EQ(run.err,
-              "Warning - 'append' is only useful for file output, which has been disabled by "
-              "'nofile'." +
-                  NL);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(run.out), sortedRows(HEADER + rows));
-}
-
-TEST_F(Cartolog, GuiIsRefusedBeforeAnyOutputIsOpened) {
-    makeTwoRoms();
-    writeBytes(temp / "roms" / "output.csv", "kept" + NL);
-    writeBytes(temp / "report.csv", "kept" + NL);
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"-input", at("roms"), "-gui"},
-             {"-gui", "-input", at("roms"), "-output", at("report.csv"), "-stdout"}}) {
-        const Outcome run = cartolog(args);
-        EXPECT_EQ(run.err, "GUI mode is not supported yet." + NL);
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.status, 1);
+TEST_F(Run, DestinationsAndTheirOrder) {
+    makeRoms();
+    const std::string roms = at("roms");
+    const std::string top = romRows(roms, false);
+    const std::string gui = "GUI mode is not supported yet." + NL;
+    const std::string full = "/dev/full";
+    const std::string at259 = joinPath(bytesOf(temp.path()), "");
+    const std::string name259(259 - at259.size(), 'o');
+    std::vector<Case> cases = {
+        // A ROM image under the default output's name gets a row if not passed over.
+        {"file only", {"-input", roms}, "", "", 0, {{"roms/output.csv", HEADER + top}},
+         {{"roms/output.csv", romBytes("STALE")}}},
+        {"-stdout", {"-input", roms, "-output", at("report.csv"), "-stdout"}, HEADER + top, "", 0,
+         {{"report.csv", HEADER + top}}},
+        {"-headless", {"-headless", "-stdout", "-input", roms, "-output", at("report.csv")}, top, "",
+         0, {{"report.csv", top}}},
+        {"-nofile", {"-input", roms, "-nofile"}, HEADER + top, ""},
+        {"-nofile -append", {"-input", roms, "-append", "-nofile"}, HEADER + top,
+         "Warning - 'append' is only useful for file output, which has been disabled by "
+         "'nofile'." + NL},
+        {"-gui", {"-input", roms, "-gui"}, "", gui, 1, {}, {{"roms/output.csv", "kept" + NL}}},
+        {"-gui first", {"-gui", "-input", roms, "-output", at("report.csv"), "-stdout"}, "", gui, 1,
+         {}, {{"report.csv", "kept" + NL}}},
+        {"-output naming a directory", {"-input", roms, "-output", at("out")}, "", "", 0,
+         {{"out/output.csv", HEADER + top}}},
+        {"-output naming a directory/", {"-input", roms, "-output", joinPath(at("out"), "")}, "", "",
+         0, {{"out/output.csv", HEADER + top}}},
+        {"empty -output", {"-input", roms, "-output", ""}, "", "", 0,
+         {{"out/output.csv", HEADER + top}}, {}, at("out")},
+        // The second try to open names the path extended with output.csv.
+        {"-output in a missing folder", {"-input", roms, "-output", joinPath(at("no"), "r.csv")}, "",
+         "Failed to create/open output file " + joinPath(joinPath(at("no"), "r.csv"), "output.csv") +
+             ": " + failureText(Failure::NoSuchFile),
+         1},
+        {"failing walk with -output", {"-input", at("missing"), "-output", at("report.csv")}, "",
+         listingFailure(at("missing"), Failure::NoSuchDirectory), 1, {{"report.csv", HEADER}}},
+        {"-output of 259 characters", {"-input", roms, "-output", at259 + name259}, "", "", 0,
+         {{name259, HEADER + top}}},
+        // Cut to 259 characters, this one would name the file above.
+        {"-output of 260 characters", {"-input", roms, "-output", at259 + name259 + "o"}, "",
+         "Failed to copy output path or filename string: " + failureText(Failure::PathTooLong), 1},
+        {"-input of 260 characters", {"-input", at259 + name259 + "i"}, "",
+         "Failed to copy input path string: " + failureText(Failure::PathTooLong), 1},
+        {"file on /dev/full", {"-input", roms, "-output", full, "-stdout"}, HEADER + top,
+         "Failed to write to output file " + full + ": " + failureText(Failure::DeviceFull), 1, {},
+         {}, "", "", true},
+        {"stdout on /dev/full", {"-input", roms, "-nofile"}, "",
+         "Failed to write to stdout: " + failureText(Failure::DeviceFull), 1, {}, {}, "", full,
+         true},
+        {"failed walk, then failed write", {"-input", at("missing"), "-output", full}, "",
+         listingFailure(at("missing"), Failure::NoSuchDirectory) + "Failed to write to output file " +
+             full + ": " + failureText(Failure::DeviceFull),
+         1, {}, {}, "", "", true},
+    };
+    // Without -output, an input that is no directory: no file is created or
+    // emptied (the snapshot shows it) and nothing precedes the message.
+    for (const auto& [input, failure] : {std::pair{at("missing"), Failure::NoSuchDirectory},
+                                         std::pair{joinPath(roms, "a.gb"), Failure::NotADirectory}}) {
+        for (const char* mode : {"-recursive", "-append", "-stdout", "-nofile"}) {
+            cases.push_back({input + " " + mode, {"-input", input, mode}, "",
+                             listingFailure(input, failure), 1});
+        }
     }
+    check(cases);
 }
 
-TEST_F(Cartolog, AppendAddsOneHeaderLinePerRunAndNeverReadsTheOutput) {
+TEST_F(Run, WalkAndPathLimit) {
+    makeRoms();
+    const std::string roms = at("roms");
+    const std::string limit = makeDeepDirectory(joinPath(at("limit"), "deep"), 240);
+    const std::string edge = joinPath(limit, std::string(259 - 241 - 3, 'f') + ".gb");
+    ASSERT_EQ(edge.size(), 259U);
+    writeTitledRom(edge, "EDGE");
+    // Listing this one takes its path, a separator and "*": 260 characters.
+    const std::string over = makeDeepDirectory(joinPath(at("over"), "deep"), 258);
+
+    // An entry path of 260 deep in the walk ends every level: siblings listed
+    // after the deep directory are never read.
+    const std::string tree = at("tree");
+    const std::string deep = makeDeepDirectory(joinPath(tree, "deep"), 240);
+    const std::string far = std::string(260 - 241 - 3, 'f') + ".gb";
+    writeTitledRom(joinPath(deep, far), "FAR");
+    for (char c = '0'; c <= '9'; ++c) {
+        writeTitledRom(temp / "tree" / (std::string("s") + c + ".gb"), std::string("S") + c);
+    }
+    std::string listedBefore;
+    for (const fs::directory_entry& entry : fs::directory_iterator(temp / "tree")) {
+        const std::string name = entry.path().filename().string();
+        if (name == "deep") {
+            break;
+        }
+        listedBefore += row(joinPath(tree, name), "S" + name.substr(1, 1));
+    }
+
+    const std::string tooLong = ": " + failureText(Failure::PathTooLong);
+    std::vector<Case> cases = {
+        {"-recursive", {"-input", roms, "-recursive"}, "", "", 0,
+         {{"roms/output.csv", HEADER + romRows(roms, true)}}},
+        {"trailing separator", {"-input", "roms" + SEP, "-recursive", "-stdout"},
+         HEADER + romRows("roms" + SEP, true), "", 0,
+         {{"roms/output.csv", HEADER + romRows("roms" + SEP, true)}}},
+        {"empty -input", {"-input", "", "-recursive", "-stdout"}, HEADER + romRows("", true), "", 0,
+         {{"roms/output.csv", HEADER + romRows("", true)}}, {}, roms},
+        {"path of 259 characters", {"-input", at("limit"), "-recursive", "-nofile"},
+         HEADER + row(edge, "EDGE"), ""},
+        {"search path of 260 characters", {"-input", at("over"), "-recursive", "-nofile"}, HEADER,
+         "Failed to append path segment \"*\" to \"" + over + SEP + "\"" + tooLong +
+             "Failed to prepare search path for input path " + over,
+         1},
+        {"entry path of 260 characters", {"-input", tree, "-recursive", "-nofile"},
+         HEADER + listedBefore,
+         "Failed to append path segment \"" + far + "\" to \"" + deep + SEP + "\"" + tooLong +
+             "Failed to create path for input file " + far + " in directory " + deep,
+         1},
+    };
+    if (expect::POSIX_SYSTEM) {
+        const std::string cwd = makeDeepDirectory(at("cwd"), 300);
+        const std::string refused = "Failed to get current working directory as input: " +
+                                    failureText(Failure::CurrentDirTooLong);
+        for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-gui"}, {"-nofile"}}) {
+            cases.push_back({"long cwd", args, "", refused, 1, {}, {}, cwd});
+        }
+    }
+    check(cases);
+}
+
+TEST_F(Run, AppendAddsOneHeaderLinePerRunAndNeverReadsTheOutput) {
     fs::create_directory(temp / "roms");
     writeTitledRom(temp / "roms" / "a.gb", "ALPHA");
-    // Appending keeps this ROM image in the output, where a walk that did not
-    // pass over the output would find it.
+    // Appending keeps this ROM image, where a walk that did not pass over the
+    // output would find it.
     writeTitledRom(temp / "roms" / "output.csv", "OLD");
-    const std::string output = joinPath(at("roms"), "output.csv");
+    const fs::path output = temp / "roms" / "output.csv";
     const std::string rowA = row(joinPath(at("roms"), "a.gb"), "ALPHA");
     const RunSetup setup{.mayChange = {"roms/output.csv"}};
-    for (int i = 0; i < 2; ++i) {
-        const Outcome run = cartolog({"-input", at("roms"), "-append"}, setup);
+    std::vector<std::string> args = {"-input", at("roms"), "-append"};
+    for (int i = 0; i < 3; ++i) {
+        if (i == 2) {
+            args.push_back("-headless");
+        }
+        const Outcome run = cartolog(args, setup);
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.status, 0);
     }
-    const Outcome run = cartolog({"-input", at("roms"), "-append", "-headless"}, setup);
-    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readFile(output), romBytes("OLD") + HEADER + rowA + HEADER + rowA + rowA);
-
-    // Without -append the file starts again.
     EXPECT_EQ(cartolog({"-input", at("roms")}, setup).status, 0);
     EXPECT_EQ(readFile(output), HEADER + rowA);
 }
 
-TEST_F(Cartolog, OutputNamingADirectoryGetsOutputCsvInside) {
-    const std::string rows = makeTwoRoms();
-    fs::create_directory(temp / "out");
-    const std::string expected = joinPath(at("out"), "output.csv");
-    for (const std::string& output : {at("out"), joinPath(at("out"), "")}) {
-        SCOPED_TRACE(output);
-        const Outcome run =
-            cartolog({"-input", at("roms"), "-output", output}, {.mayChange = {"out/output.csv"}});
-        EXPECT_EQ(run.err, "");
+TEST_F(Run, EveryKindOfEntryIsReadOrReportedAndTheWalkGoesOn) {
+    const fs::path dir = temp / "kinds";
+    const std::string d = at("kinds");
+    const auto path = [&](const std::string& name) { return joinPath(d, name); };
+    fs::create_directories(dir / "sub");
+    writeTitledRom(dir / "rom.gb", "A\"B,C\xC4");
+    writeTitledRom(dir / "sub" / "inner.gb", "INNER");
+    writeRom(dir / "short.gb", titledRom("SHORT"), ROM_READ_SIZE - 1);
+    std::string messages = shortRead(path("short.gb"));
+    std::string rows = row(path("rom.gb"), "A\"B,C\xC4");
+    std::string inner = row(joinPath(path("sub"), "inner.gb"), "INNER");
+    if (expect::POSIX_SYSTEM) {
+        ASSERT_TRUE(makeNamedPipe(dir / "pipe.gb"));  // a short read, not a hang
+        ASSERT_TRUE(makeSocketFile(dir / "socket.gb"));
+        fs::create_symlink("missing.gb", dir / "dangling.gb");
+        fs::create_symlink("rom.gb", dir / "file-link.gb");
+        fs::create_directory_symlink("sub", dir / "dir-link");
+        // Endless zero bytes make a header like any other.
+        fs::create_symlink("/dev/zero", dir / "zeros.gb");
+        messages += shortRead(path("pipe.gb")) + "Failed to open ROM file " + path("socket.gb") +
+                    ": " + std::strerror(ENXIO) + NL + "Failed to open ROM file " +
+                    path("dangling.gb") + ": " + failureText(Failure::NoSuchFile);
+        rows += row(path("file-link.gb"), "A\"B,C\xC4") + quoted(path("zeros.gb")) +
+                R"(,"","","None","None","No","ROM ONLY","32","0","Japan","0")" + NL;
+        inner += row(joinPath(path("dir-link"), "inner.gb"), "INNER");
+        // Opens, then fails every read.
+        if (fs::exists("/proc/self/mem")) {
+            fs::create_symlink("/proc/self/mem", dir / "unreadable.gb");
+            messages += shortRead(path("unreadable.gb"));
+        }
+    }
+    std::vector<std::string> args = {"-input", d, "-nofile"};
+    for (const std::string& expected : {rows, rows + inner}) {
+        const Outcome run = cartolog(args);
+        EXPECT_EQ(sortedRows(run.err), sortedRows(messages));
+        EXPECT_EQ(sortedRows(run.out), sortedRows(HEADER + expected));
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(sortedRows(readFile(expected)), sortedRows(HEADER + rows));
-    }
-
-    // A file in a folder that does not exist: the second try names the path
-    // extended with output.csv.
-    const std::string missing = joinPath(joinPath(at("nowhere"), "report.csv"), "output.csv");
-    const Outcome run =
-        cartolog({"-input", at("roms"), "-output", joinPath(at("nowhere"), "report.csv")});
-    EXPECT_EQ(run.err, "Failed to create/open output file " + missing + ": " +
-                           failureText(Failure::NoSuchFile));
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.status, 1);
-}
-
-// --- An input that cannot be listed
-
-TEST_F(Cartolog, AFailingWalkLeavesAnExplicitOutputHoldingTheHeaderLine) {
-    const std::string input = at("missing");
-    const Outcome run =
-        cartolog({"-input", input, "-output", at("report.csv")}, {.mayChange = {"report.csv"}});
-    EXPECT_EQ(run.err, "Couldn't find first file in directory " + joinPath(input, "*") + ": " +
-                           failureText(Failure::NoSuchDirectory));
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(readFile(temp / "report.csv"), HEADER);
-}
-
-TEST_F(Cartolog, WithoutOutputAnInputThatIsNoDirectoryCreatesAndEmptiesNothing) {
-    makeTwoRoms();
-    struct Case {
-        std::string input;
-        Failure failure;
-    };
-    for (const Case& c : {Case{at("missing"), Failure::NoSuchDirectory},
-                          Case{joinPath(at("roms"), "a.gb"), Failure::NotADirectory}}) {
-        // "-recursive" stands for a plain run, which opens its file with "w".
-        for (const char* mode : {"-recursive", "-append", "-stdout", "-nofile"}) {
-            SCOPED_TRACE(c.input + " " + mode);
-            // The snapshot shows that no file appeared and a.gb kept its bytes.
-            const Outcome run = cartolog({"-input", c.input, mode});
-            EXPECT_EQ(run.err, "Couldn't find first file in directory " + joinPath(c.input, "*") +
-                                   ": " + failureText(c.failure));
-            EXPECT_EQ(run.out, "");
-            EXPECT_EQ(run.status, 1);
-        }
+        args.push_back("-recursive");
     }
 }
 
-// --- The walk
-
-TEST_F(Cartolog, RecursionWalksEverySubdirectoryIncludingDotDirectories) {
-    const std::string roms = at("roms");
-    const std::string top = makeTwoRoms();
-    for (const char* dir : {"sub", "sub/deeper", ".cache", "..x", "empty"}) {
-        fs::create_directories(temp / "roms" / dir);
-    }
-    writeTitledRom(temp / "roms" / "sub" / "c.gb", "CHARLIE");
-    writeTitledRom(temp / "roms" / "sub" / "deeper" / "d.gb", "DELTA");
-    writeTitledRom(temp / "roms" / ".cache" / "e.gb", "ECHO");
-    writeTitledRom(temp / "roms" / "..x" / "f.gb", "FOXTROT");
-    // Only the run's own output is passed over, not every file of that name.
-    writeTitledRom(temp / "roms" / "sub" / "output.csv", "GOLF");
-    const std::string sub = joinPath(roms, "sub");
-    const std::string below = row(joinPath(sub, "c.gb"), "CHARLIE") +
-                              row(joinPath(joinPath(sub, "deeper"), "d.gb"), "DELTA") +
-                              row(joinPath(joinPath(roms, ".cache"), "e.gb"), "ECHO") +
-                              row(joinPath(joinPath(roms, "..x"), "f.gb"), "FOXTROT") +
-                              row(joinPath(sub, "output.csv"), "GOLF");
-    const RunSetup setup{.mayChange = {"roms/output.csv"}};
-
-    Outcome run = cartolog({"-input", roms}, setup);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(readFile(temp / "roms" / "output.csv")), sortedRows(HEADER + top));
-
-    run = cartolog({"-input", roms, "-recursive"}, setup);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(readFile(temp / "roms" / "output.csv")), sortedRows(HEADER + top + below));
-}
-
-TEST_F(Cartolog, TrailingSeparatorIsNotDoubled) {
-    makeTwoRoms();
-    fs::create_directory(temp / "roms" / "sub");
-    writeTitledRom(temp / "roms" / "sub" / "c.gb", "CHARLIE");
-    // Relative to the working directory, as a user would type it.
-    const std::string input = "roms" + SEP;
-    const std::string rows = row("roms" + SEP + "a.gb", "ALPHA") +
-                             row("roms" + SEP + "b.gb", "BRAVO") +
-                             row("roms" + SEP + "sub" + SEP + "c.gb", "CHARLIE");
-    const Outcome run =
-        cartolog({"-input", input, "-recursive", "-stdout"}, {.mayChange = {"roms/output.csv"}});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(run.out), sortedRows(HEADER + rows));
-    EXPECT_EQ(sortedRows(readFile(temp / "roms" / "output.csv")), sortedRows(HEADER + rows));
-}
-
-TEST_F(Cartolog, EmptyPathsMeanTheCurrentDirectory) {
-    makeTwoRoms();
-    fs::create_directory(temp / "roms" / "sub");
-    writeTitledRom(temp / "roms" / "sub" / "c.gb", "CHARLIE");
-    // Entry paths are bare names, and the default output is output.csv here.
-    const std::string bare =
-        row("a.gb", "ALPHA") + row("b.gb", "BRAVO") + row("sub" + SEP + "c.gb", "CHARLIE");
-    Outcome run = cartolog({"-input", "", "-recursive", "-stdout"},
-                           {.cwd = at("roms"), .mayChange = {"roms/output.csv"}});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(run.out), sortedRows(HEADER + bare));
-    EXPECT_EQ(sortedRows(readFile(temp / "roms" / "output.csv")), sortedRows(HEADER + bare));
-
-    fs::remove(temp / "roms" / "output.csv");
-    fs::create_directory(temp / "elsewhere");
-    run = cartolog({"-input", at("roms"), "-output", ""},
-                   {.cwd = at("elsewhere"), .mayChange = {"elsewhere/output.csv"}});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(readFile(temp / "elsewhere" / "output.csv")),
-              sortedRows(HEADER + row(joinPath(at("roms"), "a.gb"), "ALPHA") +
-                         row(joinPath(at("roms"), "b.gb"), "BRAVO")));
-}
-
-TEST_F(Cartolog, FileThatIsNotARomIsReportedAndPassedOver) {
-    fs::create_directory(temp / "roms");
-    writeTitledRom(temp / "roms" / "a.gb", "ALPHA");
-    writeRom(temp / "roms" / "short.gb", titledRom("SHORT"), ROM_READ_SIZE - 1);
-    const Outcome run = cartolog({"-input", at("roms"), "-nofile"});
-    EXPECT_EQ(run.err, "Not able to read at least 4 KiB from file " +
-                           joinPath(at("roms"), "short.gb") +
-                           ". This file is probably not a GB ROM." + NL);
-    EXPECT_EQ(run.out, HEADER + row(joinPath(at("roms"), "a.gb"), "ALPHA"));
-    EXPECT_EQ(run.status, 0);
-}
-
-// --- The 259-character limit on paths
-
-TEST_F(Cartolog, PathValuesLongerThanTheLimitAreRefusedNotCut) {
-    const std::string rows = makeTwoRoms();
-    const std::string at259 = joinPath(temp.path().string(), "");
-    const std::string output = at259 + std::string(259 - at259.size(), 'o');
-    Outcome run = cartolog({"-input", at("roms"), "-output", output},
-                           {.mayChange = {fs::path(output).filename().string()}});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(sortedRows(readFile(output)), sortedRows(HEADER + rows));
-    fs::remove(output);
-
-    // Cut to 259 characters, this value would name the file above.
-    run = cartolog({"-input", at("roms"), "-output", output + "o"});
-    EXPECT_EQ(run.err, "Failed to copy output path or filename string: " +
-                           failureText(Failure::PathTooLong));
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.status, 1);
-
-    run = cartolog({"-input", at259 + std::string(260 - at259.size(), 'i')});
-    EXPECT_EQ(run.err, "Failed to copy input path string: " + failureText(Failure::PathTooLong));
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.status, 1);
-}
-
-TEST_F(Cartolog, PathOfExactlyTheLimitIsUsedAndASearchPathBeyondItEndsTheWalk) {
-    const std::string deep = makeDeepDirectory(joinPath(at("limit"), "deep"), 240);
-    const std::string name = std::string(259 - 241 - 3, 'f') + ".gb";
-    writeTitledRom(fs::path(deep) / name, "EDGE");
-    const std::string path = joinPath(deep, name);
-    ASSERT_EQ(path.size(), 259U);
-    Outcome run = cartolog({"-input", at("limit"), "-recursive", "-nofile"});
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, HEADER + row(path, "EDGE"));
-    EXPECT_EQ(run.status, 0);
-
-    // Listing this one takes its path, a separator and "*": 260 characters.
-    const std::string tooDeep = makeDeepDirectory(joinPath(at("over"), "deep"), 258);
-    run = cartolog({"-input", at("over"), "-recursive", "-nofile"});
-    EXPECT_EQ(run.err, "Failed to append path segment \"*\" to \"" + tooDeep + SEP +
-                           "\": " + failureText(Failure::PathTooLong) +
-                           "Failed to prepare search path for input path " + tooDeep);
-    EXPECT_EQ(run.out, HEADER);
-    EXPECT_EQ(run.status, 1);
-}
-
-TEST_F(Cartolog, EntryPathBeyondTheLimitDeepInTheWalkEndsEveryLevelWithOneMessage) {
-    const std::string root = at("tree");
-    const std::string deep = makeDeepDirectory(joinPath(root, "deep"), 240);
-    const std::string name = std::string(260 - 241 - 3, 'f') + ".gb";
-    writeTitledRom(fs::path(deep) / name, "TOOFAR");
-    std::vector<std::string> siblings;
-    for (char c = '0'; c <= '9'; ++c) {
-        siblings.push_back(std::string("s") + c + ".gb");
-        writeTitledRom(fs::path(root) / siblings.back(), "S" + std::string(1, c));
-    }
-    // Siblings listed after the deep directory must never be read.
-    std::string before;
-    for (const std::string& entry : listingOrder(root)) {
-        if (entry == "deep") {
-            break;
-        }
-        before += row(joinPath(root, entry), "S" + entry.substr(1, 1));
-    }
-    const Outcome run = cartolog({"-input", root, "-recursive", "-nofile"});
-    EXPECT_EQ(run.err, "Failed to append path segment \"" + name + "\" to \"" + deep + SEP +
-                           "\": " + failureText(Failure::PathTooLong) +
-                           "Failed to create path for input file " + name + " in directory " +
-                           deep);
-    EXPECT_EQ(sortedRows(run.out), sortedRows(HEADER + before));
-    EXPECT_EQ(run.status, 1);
-}
-
-// --- Files of other kinds
-
-TEST_F(Cartolog, SymbolicLinksAreFollowedAndADanglingOneIsReported) {
-    REQUIRE_POSIX();
-    fs::create_directories(temp / "real");
-    fs::create_directories(temp / "roms");
-    writeTitledRom(temp / "real" / "r.gb", "REAL");
-    fs::create_symlink("../real/r.gb", temp / "roms" / "rom-link.gb");
-    fs::create_directory_symlink("../real", temp / "roms" / "dir-link");
-    fs::create_symlink("nowhere.gb", temp / "roms" / "broken.gb");
-    const std::string roms = at("roms");
-    const std::string broken = "Failed to open ROM file " + joinPath(roms, "broken.gb") + ": " +
-                               failureText(Failure::NoSuchFile);
-    const std::string linkRow = row(joinPath(roms, "rom-link.gb"), "REAL");
-
-    Outcome run = cartolog({"-input", roms, "-nofile"});
-    EXPECT_EQ(run.err, broken);
-    EXPECT_EQ(run.out, HEADER + linkRow);
-    EXPECT_EQ(run.status, 0);
-
-    run = cartolog({"-input", roms, "-nofile", "-recursive"});
-    EXPECT_EQ(run.err, broken);
-    EXPECT_EQ(
-        sortedRows(run.out),
-        sortedRows(HEADER + linkRow + row(joinPath(joinPath(roms, "dir-link"), "r.gb"), "REAL")));
-    EXPECT_EQ(run.status, 0);
-}
-
-TEST_F(Cartolog, NamedPipeGivesAShortReadInsteadOfAHang) {
-    REQUIRE_POSIX();
-    fs::create_directory(temp / "roms");
-    writeTitledRom(temp / "roms" / "a.gb", "ALPHA");
-    ASSERT_TRUE(makeNamedPipe(temp / "roms" / "pipe.gb"));
-    const Outcome run = cartolog({"-input", at("roms"), "-nofile"});
-    EXPECT_EQ(run.err, "Not able to read at least 4 KiB from file " +
-                           joinPath(at("roms"), "pipe.gb") +
-                           ". This file is probably not a GB ROM." + NL);
-    EXPECT_EQ(run.out, HEADER + row(joinPath(at("roms"), "a.gb"), "ALPHA"));
-    EXPECT_EQ(run.status, 0);
-}
-
-TEST_F(Cartolog, FileNameAndTitleBytesPassThroughUnchanged) {
-    REQUIRE_POSIX();  // file names here are bytes
-    const std::string dir = at("r\xE9ms");
-    fs::create_directory(dir);
-    const std::string title = "A\"B,C\xC4";
-    writeTitledRom(fs::path(dir) / "caf\xE9.gb", title);
-    writeBytes(fs::path(dir) / "\xFF.txt", "not a ROM");
-    const Outcome run = cartolog({"-input", dir, "-nofile"});
-    EXPECT_EQ(run.err, "Not able to read at least 4 KiB from file " + joinPath(dir, "\xFF.txt") +
-                           ". This file is probably not a GB ROM." + NL);
-    EXPECT_EQ(run.out, HEADER + row(joinPath(dir, "caf\xE9.gb"), title));
-    EXPECT_EQ(run.status, 0);
-}
-
-// --- Data that cannot be written
-
-TEST_F(Cartolog, WriteFailureAtTheEndOfTheRunFailsIt) {
-    REQUIRE_POSIX();
-    const std::string rows = makeTwoRoms();
-    const std::string full = "/dev/full";
-    Outcome run = cartolog({"-input", at("roms"), "-output", full, "-stdout"});
-    EXPECT_EQ(run.err,
-              "Failed to write to output file " + full + ": " + failureText(Failure::DeviceFull));
-    EXPECT_EQ(sortedRows(run.out), sortedRows(HEADER + rows));
-    EXPECT_EQ(run.status, 1);
-
-    run = cartolog({"-input", at("roms"), "-nofile"}, {.stdoutPath = full});
-    EXPECT_EQ(run.err, "Failed to write to stdout: " + failureText(Failure::DeviceFull));
-    EXPECT_EQ(run.status, 1);
-
-    // A failed walk does not hide a failed write.
-    run = cartolog({"-input", at("missing"), "-output", full});
-    EXPECT_EQ(run.err, "Couldn't find first file in directory " + joinPath(at("missing"), "*") +
-                           ": " + failureText(Failure::NoSuchDirectory) +
-                           "Failed to write to output file " + full + ": " +
-                           failureText(Failure::DeviceFull));
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.status, 1);
-}
-
-TEST_F(Cartolog, WriteFailureDuringTheWalkEndsItAndIsReportedOnce) {
-    REQUIRE_POSIX();
-    fs::create_directory(temp / "roms");
-    // Some 250 KiB of rows, several times what a stream buffers, so that the
-    // file refuses them during the walk and not only when it is closed.
-    constexpr int count = 1000;
-    std::vector<std::string> rows;
-    for (int i = 0; i < count; ++i) {
-        const std::string name = std::string(180, 'r') + std::to_string(i) + ".gb";
-        writeTitledRom(temp / "roms" / name, "R" + std::to_string(i));
-        rows.push_back(row(joinPath(at("roms"), name), "R" + std::to_string(i)));
-    }
-    const Outcome run = cartolog({"-input", at("roms"), "-output", "/dev/full", "-stdout"});
-    EXPECT_EQ(run.err,
-              "Failed to write header to the output file: " + failureText(Failure::DeviceFull));
-    EXPECT_EQ(run.status, 1);
-    // The row that failed on the file, and every later one, never reach
-    // standard output.
-    ASSERT_EQ(run.out.substr(0, HEADER.size()), HEADER);
-    int written = 0;
-    for (std::size_t start = HEADER.size(); start < run.out.size(); ++written) {
-        const std::size_t end = run.out.find(NL, start);
-        ASSERT_NE(end, std::string::npos) << "a row cut short";
-        const std::string line = run.out.substr(start, end + NL.size() - start);
-        EXPECT_NE(std::find(rows.begin(), rows.end(), line), rows.end()) << line;
-        start = end + NL.size();
-    }
-    EXPECT_LT(written, count);
-}
-
-// --- The current directory
-
-TEST_F(Cartolog, CurrentDirectoryLongerThanTheLimitIsRefused) {
-    REQUIRE_POSIX();
-    const std::string cwd = makeDeepDirectory(at("cwd"), 300);
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-gui"}, {"-nofile"}}) {
-        const Outcome run = cartolog(args, {.cwd = cwd});
-        EXPECT_EQ(run.err, "Failed to get current working directory as input: " +
-                               failureText(Failure::CurrentDirTooLong));
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.status, 1);
-    }
-}
-
-// --- The program's own files
-
-TEST_F(Cartolog, OutputIsNeverCataloguedWhateverItsSpelling) {
+TEST_F(Run, OwnOutputIsPassedOverWhateverItsSpelling) {
     fs::create_directory(temp / "roms");
     writeTitledRom(temp / "roms" / "a.gb", "ALPHA");
     const std::string roms = at("roms");
     const std::string rowA = row(joinPath(roms, "a.gb"), "ALPHA");
-    struct Spelling {
-        std::string output;
-        std::string cwd;
-    };
-    std::vector<Spelling> spellings = {
+    std::vector<std::pair<std::string, std::string>> spellings = {  // output, cwd
         {joinPath(joinPath(roms, "."), "out.csv"), ""},
         {roms + SEP + SEP + "out.csv", ""},
         {"out.csv", roms},
@@ -630,58 +257,51 @@ TEST_F(Cartolog, OutputIsNeverCataloguedWhateverItsSpelling) {
     };
     if (expect::POSIX_SYSTEM) {
         fs::create_symlink(fs::path("roms") / "out.csv", temp / "link.csv");
-        spellings.push_back({at("link.csv"), ""});
+        spellings.emplace_back(at("link.csv"), "");
     }
-    for (const Spelling& spelling : spellings) {
-        SCOPED_TRACE(spelling.output);
+    for (const auto& [output, cwd] : spellings) {
+        SCOPED_TRACE(output);
         // A ROM image: appending keeps it, and it would get a row if read.
         writeTitledRom(temp / "roms" / "out.csv", "OUTPUT");
-        Outcome run = cartolog({"-input", roms, "-output", spelling.output, "-append", "-stdout"},
-                               {.cwd = spelling.cwd, .mayChange = {"roms/out.csv"}});
+        Outcome run = cartolog({"-input", roms, "-output", output, "-append", "-stdout"},
+                               {.cwd = cwd, .mayChange = {"roms/out.csv"}});
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.out, HEADER + rowA);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(readFile(temp / "roms" / "out.csv"), romBytes("OUTPUT") + HEADER + rowA);
-
         // With -nofile the output is only named, and still passed over.
-        run = cartolog({"-input", roms, "-nofile", "-output", spelling.output},
-                       {.cwd = spelling.cwd});
-        EXPECT_EQ(run.err, "");
+        run = cartolog({"-input", roms, "-nofile", "-output", output}, {.cwd = cwd});
         EXPECT_EQ(run.out, HEADER + rowA);
-        EXPECT_EQ(run.status, 0);
     }
 }
 
-TEST_F(Cartolog, ProgramNeverCataloguesItselfWhateverItsSpelling) {
+TEST_F(Run, OwnProgramIsPassedOverWhateverItsSpelling) {
     fs::create_directory(temp / "tools");
     const fs::path copy = temp / "tools" / fs::path(CARTOLOG_EXE).filename();
     fs::copy_file(CARTOLOG_EXE, copy);
     fs::permissions(copy, fs::perms::owner_exec, fs::perm_options::add);
     writeTitledRom(temp / "tools" / "a.gb", "ALPHA");
     const std::string tools = at("tools");
-    const std::string name = copy.filename().string();
+    const std::string name = bytesOf(copy.filename());
     struct Spelling {
-        std::string program;
-        std::string argumentZero;
-        std::string cwd;
+        std::string program, argumentZero, cwd;
     };
     std::vector<Spelling> spellings = {
-        {copy.string(), "", ""},
-        {copy.string(), "." + SEP + name, tools},
-        {copy.string(), joinPath("tools", name), ""},
-        {copy.string(), tools + SEP + SEP + name, ""},
+        {bytesOf(copy), "", ""},
+        {bytesOf(copy), "." + SEP + name, tools},
+        {bytesOf(copy), joinPath("tools", name), ""},
+        {bytesOf(copy), tools + SEP + SEP + name, ""},
     };
     if (expect::POSIX_SYSTEM) {
         fs::create_directory(temp / "bin");
         fs::create_symlink(fs::path("..") / "tools" / name, temp / "bin" / "cl");
-        spellings.push_back({(temp / "bin" / "cl").string(), "", ""});
+        spellings.push_back({at("bin/cl"), "", ""});
     }
-    for (const Spelling& spelling : spellings) {
-        SCOPED_TRACE(spelling.program + " as " + spelling.argumentZero);
-        const Outcome run =
-            cartolog({"-input", tools, "-nofile"}, {.cwd = spelling.cwd,
-                                                    .program = spelling.program,
-                                                    .argumentZero = spelling.argumentZero});
+    for (const Spelling& s : spellings) {
+        SCOPED_TRACE(s.program + " as " + s.argumentZero);
+        const Outcome run = cartolog(
+            {"-input", tools, "-nofile"},
+            {.cwd = s.cwd, .program = s.program, .argumentZero = s.argumentZero});
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.out, HEADER + row(joinPath(tools, "a.gb"), "ALPHA"));
         EXPECT_EQ(run.status, 0);

@@ -15,9 +15,11 @@ TreeSnapshot snapshotTree(const fs::path& root) {
         } else if (fs::is_directory(status)) {
             snapshot[name] = "<directory>";
         } else if (fs::is_regular_file(status)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            snapshot[name].assign(std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>());
+            std::string& content = snapshot[name];
+            if (entry.file_size() != 0) {  // large trees are mostly empty files
+                std::ifstream in(entry.path(), std::ios::binary);
+                content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            }
         } else {
             snapshot[name] = "<other>";
         }
