@@ -10,44 +10,33 @@
 namespace expect {
 
 const PathRules PATH_RULES = {L'\\', true};
-// Text streams store every "\n" as CR LF.
 const std::string_view STORED_LINE_END = "\r\n";
 const bool POSIX_SYSTEM = false;
 
 namespace {
 
-// ERROR_FILENAME_EXCED_RANGE, which the platform layer sets for a current
-// directory that does not fit.
-constexpr std::uint32_t FILENAME_TOO_LONG = 206;
-
-// As standard error stores `text`: every "\n" as CR LF.
+// As a text stream stores `text`, then "\n".
 std::string stored(const std::string& text) {
     std::string bytes;
-    for (const char byte : text) {
-        if (byte == '\n') {
-            bytes += STORED_LINE_END;
-        } else {
-            bytes += byte;
-        }
+    for (const char byte : text + "\n") {
+        bytes += byte == '\n' ? std::string(STORED_LINE_END) : std::string(1, byte);
     }
     return bytes;
 }
 
-// The system text ends in a line break of its own; the message's newline
-// follows it all the same.
+// The system's text ends in a line break of its own, before the message's.
 std::string systemText(std::uint32_t code) {
     wchar_t text[512];
     platform::systemErrorText(code, text);
-    return stored(shownPath(text) + "\n");
+    return stored(shownPath(text));
 }
 
-// Which code, and so which text, a listing failure leaves differs between
-// Windows versions and wine: the failure is provoked here to learn it.
+// Windows versions and wine leave different codes for a failed listing, so
+// one is provoked here.
 std::uint32_t listingFailureCode(bool onAFile) {
     TempDir dir;
-    std::filesystem::path target = dir / "missing";
+    std::filesystem::path target = dir / (onAFile ? "file.gb" : "missing");
     if (onAFile) {
-        target = dir / "file.gb";
         std::ofstream(target) << "x";
     }
     const std::wstring pattern = (target / "*").native();
@@ -63,23 +52,15 @@ std::uint32_t listingFailureCode(bool onAFile) {
 }  // namespace
 
 std::string failureText(Failure failure) {
+    static const std::string noSuchDirectory = systemText(listingFailureCode(false));
+    static const std::string notADirectory = systemText(listingFailureCode(true));
     switch (failure) {
-        case Failure::NoSuchDirectory: {
-            static const std::string text = systemText(listingFailureCode(false));
-            return text;
-        }
-        case Failure::NotADirectory: {
-            static const std::string text = systemText(listingFailureCode(true));
-            return text;
-        }
-        case Failure::CurrentDirTooLong:
-            return systemText(FILENAME_TOO_LONG);
-        case Failure::NoSuchFile:
-            return stored(std::string(std::strerror(ENOENT)) + "\n");
-        case Failure::PathTooLong:
-            return stored(std::string(std::strerror(ERANGE)) + "\n");
-        case Failure::DeviceFull:
-            return stored(std::string(std::strerror(ENOSPC)) + "\n");
+        case Failure::NoSuchDirectory: return noSuchDirectory;
+        case Failure::NotADirectory: return notADirectory;
+        case Failure::CurrentDirTooLong: return systemText(206);  // ERROR_FILENAME_EXCED_RANGE
+        case Failure::NoSuchFile: return stored(std::strerror(ENOENT));
+        case Failure::PathTooLong: return stored(std::strerror(ERANGE));
+        case Failure::DeviceFull: return stored(std::strerror(ENOSPC));
     }
     return {};
 }

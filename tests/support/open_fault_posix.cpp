@@ -1,8 +1,6 @@
-// Intercepts open() and openat(): this executable's definitions come first in
-// symbol lookup, so the core library's calls land here, and the real ones are
-// found as the next definition.
-// Fortified headers would bring inline open() wrappers that clash with these.
-#undef _FORTIFY_SOURCE
+// The executable's own open() and openat() come first in symbol lookup, so the
+// core's calls land here; the real ones are the next definition.
+#undef _FORTIFY_SOURCE  // its inline open() wrappers would clash with these
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,12 +22,7 @@ struct Armed {
     OnOpen what = OnOpen::Remove;
     std::size_t keepBytes = 0;
     int struck = 0;
-};
-
-Armed& state() {
-    static Armed armed;
-    return armed;
-}
+} armed;
 
 OpenAt realOpenAt() {
     static const auto real = reinterpret_cast<OpenAt>(dlsym(RTLD_NEXT, "openat"));
@@ -42,7 +35,6 @@ bool lastNameIs(const char* path, const std::string& name) {
 }
 
 void strike(int dirfd, const char* path) {
-    Armed& armed = state();
     if (!armed.armed || !lastNameIs(path, armed.name)) {
         return;
     }
@@ -80,10 +72,10 @@ mode_t modeArgument(int flags, va_list args) {
 const bool OPEN_FAULTS_AVAILABLE = true;
 
 void armOpenFault(const std::string& name, OnOpen what, std::size_t keepBytes) {
-    state() = Armed{true, name, what, keepBytes, 0};
+    armed = Armed{true, name, what, keepBytes, 0};
 }
 
-int openFaultsStruck() { return state().struck; }
+int openFaultsStruck() { return armed.struck; }
 
 }  // namespace fault
 

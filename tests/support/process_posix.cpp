@@ -16,10 +16,9 @@ extern char** environ;
 namespace proc {
 namespace {
 
-struct Pipe {
-    int read = -1;
-    int write = -1;
-};
+std::string failure(const char* what, int error) {
+    return std::string(what) + ": " + std::strerror(error);
+}
 
 void closeFd(int& fd) {
     if (fd >= 0) {
@@ -28,35 +27,23 @@ void closeFd(int& fd) {
     }
 }
 
-std::string failure(const char* what, int error) {
-    return std::string(what) + ": " + std::strerror(error);
-}
-
-// Reads both pipes as data arrives, so that a child filling one of them
-// never waits on a parent that is reading the other.
-void drain(Pipe& out, Pipe& err, Result& result, pid_t child, int killAfterSeconds) {
+// Reads both pipes as data arrives, so that a child filling one never waits
+// on a parent reading the other; kills the child at the deadline.
+void drain(int outFd, int errFd, Result& result, pid_t child, int killAfterSeconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(killAfterSeconds);
+    pollfd polled[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int* fds[2] = {&out.read, &err.read};
-    while (*fds[0] >= 0 || *fds[1] >= 0) {
-        pollfd polled[2];
-        for (int i = 0; i < 2; ++i) {
-            polled[i] = pollfd{*fds[i], POLLIN, 0};
-        }
+    while (polled[0].fd >= 0 || polled[1].fd >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        const int waited =
-            result.killed ? -1 : static_cast<int>(left.count() > 0 ? left.count() : 0);
-        const int ready = poll(polled, 2, waited);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        const int ready =
+            poll(polled, 2, result.killed ? -1 : static_cast<int>(left > 0 ? left : 0));
         if (ready == 0) {
             kill(child, SIGKILL);
             result.killed = true;
-            continue;
         }
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 2 && ready > 0; ++i) {
             if (polled[i].fd < 0 || polled[i].revents == 0) {
                 continue;
             }
@@ -65,7 +52,7 @@ void drain(Pipe& out, Pipe& err, Result& result, pid_t child, int killAfterSecon
             if (n > 0) {
                 sinks[i]->append(chunk, static_cast<std::size_t>(n));
             } else if (n == 0 || errno != EINTR) {
-                closeFd(*fds[i]);
+                closeFd(polled[i].fd);
             }
         }
     }
@@ -75,43 +62,32 @@ void drain(Pipe& out, Pipe& err, Result& result, pid_t child, int killAfterSecon
 
 Result run(const Request& request) {
     Result result;
-    Pipe out;
-    Pipe err;
+    int out[2] = {-1, -1};
+    int err[2] = {-1, -1};
     const bool captureOut = request.stdoutPath.empty();
-    int ends[2];
-    if (captureOut) {
-        if (pipe2(ends, O_CLOEXEC) != 0) {
-            result.startError = failure("pipe", errno);
-            return result;
-        }
-        out = Pipe{ends[0], ends[1]};
-    }
-    if (pipe2(ends, O_CLOEXEC) != 0) {
+    if ((captureOut && pipe2(out, O_CLOEXEC) != 0) || pipe2(err, O_CLOEXEC) != 0) {
         result.startError = failure("pipe", errno);
-        closeFd(out.read);
-        closeFd(out.write);
+        closeFd(out[0]);
+        closeFd(out[1]);
         return result;
     }
-    err = Pipe{ends[0], ends[1]};
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (captureOut) {
-        posix_spawn_file_actions_adddup2(&actions, out.write, 1);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     } else {
         posix_spawn_file_actions_addopen(&actions, 1, request.stdoutPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0666);
     }
-    posix_spawn_file_actions_adddup2(&actions, err.write, 2);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     // Last, so that a relative stdoutPath is the caller's.
     if (!request.workingDirectory.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, request.workingDirectory.c_str());
     }
-
     const std::string& zero = request.argumentZero.empty() ? request.program : request.argumentZero;
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(zero.c_str()));
+    std::vector<char*> argv{const_cast<char*>(zero.c_str())};
     for (const std::string& arg : request.args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
@@ -121,16 +97,15 @@ Result run(const Request& request) {
     const int spawned =
         posix_spawn(&child, request.program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    closeFd(out.write);
-    closeFd(err.write);
+    closeFd(out[1]);
+    closeFd(err[1]);
     if (spawned != 0) {
         result.startError = failure("posix_spawn", spawned);
-        closeFd(out.read);
-        closeFd(err.read);
+        closeFd(out[0]);
+        closeFd(err[0]);
         return result;
     }
-
-    drain(out, err, result, child, request.killAfterSeconds);
+    drain(out[0], err[0], result, child, request.killAfterSeconds);
 
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
@@ -139,10 +114,8 @@ Result run(const Request& request) {
             return result;
         }
     }
-    if (WIFEXITED(status) && !result.killed) {
-        result.exited = true;
-        result.exitStatus = WEXITSTATUS(status);
-    }
+    result.exited = WIFEXITED(status) && !result.killed;
+    result.exitStatus = result.exited ? WEXITSTATUS(status) : -1;
     return result;
 }
 

@@ -12,8 +12,7 @@
 namespace proc {
 namespace {
 
-// Each byte becomes the unit of the same value, as the program's own
-// arguments are compared unit by unit.
+// Each byte becomes the unit of the same value.
 std::wstring widen(const std::string& bytes) {
     std::wstring wide;
     for (const char byte : bytes) {
@@ -26,9 +25,9 @@ std::string failure(const std::string& what) {
     return what + " failed with error " + std::to_string(GetLastError());
 }
 
-// Quotes one argument so that the runtime's command-line parser gives it back
-// unchanged: backslashes are literal except before a double quote, where
-// 2n backslashes give n and a quote that follows them is escaped by one more.
+// Quoted so that the runtime's parser gives `arg` back unchanged: backslashes
+// are literal except before a quote, where 2n of them give n, and one more
+// escapes the quote.
 void appendQuoted(std::wstring& line, const std::wstring& arg) {
     if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
         line += arg;
@@ -41,55 +40,33 @@ void appendQuoted(std::wstring& line, const std::wstring& arg) {
             ++backslashes;
             continue;
         }
-        if (unit == L'"') {
-            line.append(2 * backslashes + 1, L'\\');
-        } else {
-            line.append(backslashes, L'\\');
-        }
+        line.append(unit == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
         backslashes = 0;
         line += unit;
     }
-    // Doubled, so that the closing quote stays a quote.
     line.append(2 * backslashes, L'\\');
     line += L'"';
-}
-
-// Argument zero is parsed by its own rule: everything up to the next blank,
-// or between quotes, with backslashes literal. It cannot hold a quote.
-void appendProgramName(std::wstring& line, const std::wstring& zero) {
-    if (!zero.empty() && zero.find_first_of(L" \t") == std::wstring::npos) {
-        line += zero;
-    } else {
-        line += L'"' + zero + L'"';
-    }
 }
 
 struct Handle {
     HANDLE value = nullptr;
     Handle() = default;
-    explicit Handle(HANDLE h) : value(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     ~Handle() { close(); }
     void close() {
-        if (value != nullptr) {
+        if (value != nullptr && value != INVALID_HANDLE_VALUE) {
             CloseHandle(value);
-            value = nullptr;
         }
+        value = nullptr;
     }
 };
 
-// A pipe whose write end the child inherits and whose read end stays here.
+// The child inherits the write end; the read end stays here.
 bool makePipe(Handle& read, Handle& write) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE r = nullptr;
-    HANDLE w = nullptr;
-    if (!CreatePipe(&r, &w, &inherit, 0)) {
-        return false;
-    }
-    read.value = r;
-    write.value = w;
-    return SetHandleInformation(r, HANDLE_FLAG_INHERIT, 0) != 0;
+    return CreatePipe(&read.value, &write.value, &inherit, 0) &&
+           SetHandleInformation(read.value, HANDLE_FLAG_INHERIT, 0);
 }
 
 void readAll(HANDLE pipe, std::string& sink) {
@@ -106,47 +83,45 @@ Result run(const Request& request) {
     Result result;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-    Handle input(CreateFileW(L"NUL", GENERIC_READ, SHARE_ALL, &inherit, OPEN_EXISTING, 0,
-                             nullptr));
-    if (input.value == nullptr) {
+    Handle input;
+    Handle outRead;
+    Handle outWrite;
+    Handle errRead;
+    Handle errWrite;
+    input.value = CreateFileW(L"NUL", GENERIC_READ, SHARE_ALL, &inherit, OPEN_EXISTING, 0, nullptr);
+    if (input.value == INVALID_HANDLE_VALUE) {
         result.startError = failure("opening NUL");
         return result;
     }
-    Handle outRead;
-    Handle outWrite;
-    if (request.stdoutPath.empty()) {
-        if (!makePipe(outRead, outWrite)) {
-            result.startError = failure("CreatePipe");
-            return result;
-        }
-    } else {
+    if (!request.stdoutPath.empty()) {
         // Relative to the caller's directory, as on every system.
         outWrite.value = CreateFileW(widen(request.stdoutPath).c_str(), GENERIC_WRITE, SHARE_ALL,
                                      &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (outWrite.value == INVALID_HANDLE_VALUE) {
-            outWrite.value = nullptr;
             result.startError = failure("opening " + request.stdoutPath);
             return result;
         }
+    } else if (!makePipe(outRead, outWrite)) {
+        result.startError = failure("CreatePipe");
+        return result;
     }
-    Handle errRead;
-    Handle errWrite;
     if (!makePipe(errRead, errWrite)) {
         result.startError = failure("CreatePipe");
         return result;
     }
 
-    const std::wstring program = widen(request.program);
-    std::wstring line;
-    appendProgramName(line,
-                      widen(request.argumentZero.empty() ? request.program : request.argumentZero));
+    // Argument zero has its own rule: up to the next blank, or between
+    // quotes, backslashes literal; it cannot hold a quote.
+    const std::wstring zero =
+        widen(request.argumentZero.empty() ? request.program : request.argumentZero);
+    std::wstring line = !zero.empty() && zero.find_first_of(L" \t") == std::wstring::npos
+                            ? zero
+                            : L'"' + zero + L'"';
     for (const std::string& arg : request.args) {
         line += L' ';
         appendQuoted(line, widen(arg));
     }
     const std::wstring cwd = widen(request.workingDirectory);
-
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -154,29 +129,28 @@ Result run(const Request& request) {
     startup.hStdOutput = outWrite.value;
     startup.hStdError = errWrite.value;
     PROCESS_INFORMATION child{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, cwd.empty() ? nullptr : cwd.c_str(), &startup, &child)) {
+    if (!CreateProcessW(widen(request.program).c_str(), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW, nullptr, cwd.empty() ? nullptr : cwd.c_str(), &startup,
+                        &child)) {
         result.startError = failure("CreateProcessW");
         return result;
     }
-    Handle process(child.hProcess);
+    Handle process;
+    process.value = child.hProcess;
     CloseHandle(child.hThread);
-    // Only the child may hold the write ends now, so the reads below end
-    // when it does.
+    // Only the child holds the write ends now, so the reads end when it does.
     input.close();
     outWrite.close();
     errWrite.close();
 
-    // One reader per pipe, so that a child filling one of them never waits
-    // on a parent that is reading the other.
+    // One reader per pipe, so that a child filling one never waits on the other.
     std::thread outReader;
     if (outRead.value != nullptr) {
         outReader = std::thread(readAll, outRead.value, std::ref(result.out));
     }
     std::thread errReader(readAll, errRead.value, std::ref(result.err));
-
-    const DWORD limit = static_cast<DWORD>(request.killAfterSeconds) * 1000;
-    if (WaitForSingleObject(process.value, limit) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.value, static_cast<DWORD>(request.killAfterSeconds) * 1000) !=
+        WAIT_OBJECT_0) {
         TerminateProcess(process.value, 1);
         WaitForSingleObject(process.value, INFINITE);
         result.killed = true;
@@ -191,10 +165,8 @@ Result run(const Request& request) {
         result.startError = failure("GetExitCodeProcess");
         return result;
     }
-    if (!result.killed) {
-        result.exited = true;
-        result.exitStatus = static_cast<int>(status);
-    }
+    result.exited = !result.killed;
+    result.exitStatus = result.exited ? static_cast<int>(status) : -1;
     return result;
 }
 

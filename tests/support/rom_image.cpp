@@ -1,6 +1,7 @@
 #include "support/rom_image.h"
 
 #include <fstream>
+#include <string>
 
 RomImage& RomImage::set(std::size_t offset, std::uint8_t value) {
     bytes.at(offset) = value;
@@ -28,13 +29,9 @@ RomImage demoRom() {
 }
 
 void writeRom(const std::filesystem::path& path, const RomImage& image, std::size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    const std::size_t head = size < image.bytes.size() ? size : image.bytes.size();
-    out.write(reinterpret_cast<const char*>(image.bytes.data()),
-              static_cast<std::streamsize>(head));
-    for (std::size_t i = head; i < size; ++i) {
-        out.put('\0');
-    }
+    std::string bytes(reinterpret_cast<const char*>(image.bytes.data()), image.bytes.size());
+    bytes.resize(size);
+    writeBytes(path, bytes);
 }
 
 void writeBytes(const std::filesystem::path& path, std::string_view bytes) {
