@@ -18,9 +18,6 @@ extern const PathRules PATH_RULES;
 // What a text stream stores for "\n": "\n" on POSIX, "\r\n" on Windows.
 extern const std::string_view STORED_LINE_END;
 
-// What rows and messages hand to their stream; binary captures hold it as is.
-inline constexpr std::string_view LINE_END = "\n";
-
 // A path as a message shows it: units up to 0xFF as bytes, others as '?'.
 std::string shownPath(std::wstring_view path);
 
