@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+namespace {
+
 std::size_t pathLength(const wchar_t* path) {
     std::size_t length = 0;
     while (path[length] != L'\0') {
@@ -9,6 +11,8 @@ std::size_t pathLength(const wchar_t* path) {
     }
     return length;
 }
+
+}  // namespace
 
 bool samePath(const wchar_t* a, const wchar_t* b) {
     while (*a != L'\0' && *a == *b) {

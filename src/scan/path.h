@@ -9,9 +9,6 @@
 
 using PathBuffer = wchar_t[platform::PATH_CAPACITY];
 
-/// Length of a zero-terminated wide string.
-std::size_t pathLength(const wchar_t* path);
-
 /// True when both strings hold the same units; letter case counts.
 bool samePath(const wchar_t* a, const wchar_t* b);
 
