@@ -1,5 +1,6 @@
 #include "cli/driver.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "cli/options.h"
@@ -51,14 +52,11 @@ bool openOutput(RunOptions& options, std::FILE*& output) {
 }
 
 // Decides where rows go and opens the file among them. `output` stays null
-// when no file is to be written. Without -output the output is the input path
-// itself; when that is not a directory, opening it would create a stray file
-// named like the directory meant, or empty the user's file. `listable` is then
-// cleared: nothing is opened or written, and the walk reports why the input
-// cannot be listed.
-bool openDestinations(RunOptions& options, std::FILE*& output, bool& listable) {
+// when no file is to be written: with -nofile, and when the input cannot be
+// listed, since the run cannot succeed then and must leave every file as it
+// was (no stray file named like the directory meant, no catalogue emptied).
+bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
     output = nullptr;
-    listable = (options.flags & OPT_OUTPUT) != 0 || platform::isExistingDirectory(options.inputPath);
     if ((options.flags & OPT_NOFILE) != 0) {
         options.flags |= OPT_STDOUT;
         if ((options.flags & OPT_APPEND) != 0) {
@@ -94,6 +92,13 @@ bool writeHeaderLines(const RunOptions& options, std::FILE* output) {
     return true;
 }
 
+// Flushes a stream and tells whether every byte handed to it arrived, with
+// errno set by the failure. The flush is explicit because some runtimes'
+// fclose does not report a final flush that failed.
+bool flushed(std::FILE* stream) {
+    return std::fflush(stream) == 0 && std::ferror(stream) == 0;
+}
+
 // Rows are buffered: a run counts as complete only once they have reached
 // the file and standard output. A stream whose error was met during the run
 // has been reported there already.
@@ -101,15 +106,19 @@ bool finishStreams(const RunOptions& options, std::FILE* output, bool runSucceed
     bool ok = true;
     if (output != nullptr) {
         const bool failedBefore = std::ferror(output) != 0;
-        if (std::fclose(output) != 0 || failedBefore) {
+        bool arrived = flushed(output);
+        const int flushError = errno;
+        arrived = std::fclose(output) == 0 && arrived;
+        if (!arrived) {
             if (runSucceeded || !failedBefore) {
+                errno = flushError;
                 reportError(L"Failed to write to output file %s", options.outputPath);
             }
             ok = false;
         }
     }
     const bool failedBefore = std::ferror(stdout) != 0;
-    if (std::fflush(stdout) != 0 || failedBefore) {
+    if (!flushed(stdout)) {
         if (runSucceeded || !failedBefore) {
             reportError(L"Failed to write to stdout");
         }
@@ -130,8 +139,7 @@ int runCartolog() {
         return EXIT_FAILED;
     }
     std::FILE* output = nullptr;
-    bool listable = true;
-    if (!openDestinations(options, output, listable)) {
+    if (!openDestinations(options, platform::isExistingDirectory(options.inputPath), output)) {
         return EXIT_FAILED;
     }
     if ((options.flags & OPT_STDOUT) != 0 && !platform::isTerminal(stdout)) {
@@ -140,10 +148,20 @@ int runCartolog() {
         static char stdoutBuffer[64 * 1024];
         std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
     }
-    platform::fileIdOfRunningProgram(options.programId);
-    const bool headerWanted = listable && (options.flags & OPT_HEADLESS) == 0;
-    bool ok = (!headerWanted || writeHeaderLines(options, output)) &&
-              scanDirectory(options.inputPath, output, options);
+    WalkSettings walk;
+    walk.file = output;
+    walk.toStdout = (options.flags & OPT_STDOUT) != 0;
+    walk.recursive = (options.flags & OPT_RECURSIVE) != 0;
+    walk.outputPath = options.outputPath;
+    const auto args = platform::processArguments();
+    walk.programPath = args.empty() ? L"" : args[0];
+    walk.ownFiles[0] = options.outputId;
+    platform::fileIdOfRunningProgram(walk.ownFiles[1]);
+    // A catalogue redirected into the tree it lists is not catalogued either.
+    platform::fileIdOfStream(stdout, walk.ownFiles[2]);
+
+    bool ok = ((options.flags & OPT_HEADLESS) != 0 || writeHeaderLines(options, output)) &&
+              scanDirectory(options.inputPath, walk);
     ok = finishStreams(options, output, ok) && ok;
     return ok ? EXIT_OK : EXIT_FAILED;
 }

@@ -19,10 +19,9 @@ struct RunOptions {
     std::uint8_t flags = 0;
     wchar_t inputPath[platform::PATH_CAPACITY] = {};   // -input, or the current directory
     wchar_t outputPath[platform::PATH_CAPACITY] = {};  // -output, or the input path
-    // Set by the driver: files the walk must never catalogue, whatever path
-    // names them.
+    // Set by the driver: the output file's identity, so that the walk never
+    // catalogues it, whatever path names it.
     platform::FileId outputId;
-    platform::FileId programId;
 };
 
 /// Reads `args` (argument zero first, never examined) into `options`. False

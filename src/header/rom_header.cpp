@@ -30,29 +30,6 @@ bool copyField(char (&field)[N], const std::uint8_t* bytes, std::size_t count) {
 
 constexpr std::size_t at(std::size_t romOffset) { return romOffset - HEADER_START; }
 
-bool readAndDecode(const wchar_t* path, const platform::DirListing* listing,
-                   const wchar_t* name, CartHeaderInfo& info) {
-    std::array<std::uint8_t, ROM_READ_SIZE> buffer;
-    std::size_t got = 0;
-    if (!platform::readFileStart(path, listing, name, buffer, got)) {
-        reportError(L"Failed to open ROM file %s", path);
-        return false;
-    }
-    if (got < ROM_READ_SIZE) {
-        reportPlain(
-            L"Not able to read at least 4 KiB from file %s. This file is probably not a GB ROM.\n",
-            path);
-        return false;
-    }
-    const std::span<const std::uint8_t, HEADER_SPAN> header(buffer.data() + HEADER_START,
-                                                            HEADER_SPAN);
-    if (!decodeHeader(header, info)) {
-        reportError(L"Failed to read GB header from file %s", path);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info) {
@@ -82,11 +59,44 @@ bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderI
                      sizeof info.maker);
 }
 
-bool readRomHeader(const wchar_t* path, CartHeaderInfo& info) {
-    return readAndDecode(path, nullptr, nullptr, info);
+void reportNotARom(const wchar_t* path) {
+    reportPlain(
+        L"Not able to read at least 4 KiB from file %s. This file is probably not a GB ROM.\n",
+        path);
 }
 
-bool readRomHeaderAt(const platform::DirListing& listing, const wchar_t* name,
-                     const wchar_t* path, CartHeaderInfo& info) {
-    return readAndDecode(path, &listing, name, info);
+bool openRomFile(const wchar_t* path, const platform::DirListing* listing,
+                 const platform::DirEntry* entry, bool wantId, platform::File& file) {
+    if (!platform::openFile(path, listing, entry, wantId, file)) {
+        reportError(L"Failed to open ROM file %s", path);
+        return false;
+    }
+    return true;
+}
+
+bool readRom(platform::File& file, const wchar_t* path, CartHeaderInfo& info) {
+    std::array<std::uint8_t, ROM_READ_SIZE> buffer;
+    std::size_t got = 0;
+    // A failed read counts as a short one: either way the file is no ROM.
+    if (!file.isRegular || !platform::readFile(file, buffer, got) || got < ROM_READ_SIZE) {
+        reportNotARom(path);
+        return false;
+    }
+    const std::span<const std::uint8_t, HEADER_SPAN> header(buffer.data() + HEADER_START,
+                                                            HEADER_SPAN);
+    if (!decodeHeader(header, info)) {
+        reportError(L"Failed to read GB header from file %s", path);
+        return false;
+    }
+    return true;
+}
+
+bool readRomHeader(const wchar_t* path, CartHeaderInfo& info) {
+    platform::File file;
+    if (!openRomFile(path, nullptr, nullptr, false, file)) {
+        return false;
+    }
+    const bool decoded = readRom(file, path, info);
+    platform::closeFile(file);
+    return decoded;
 }

@@ -5,9 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace platform {
-struct DirListing;
-}
+#include "platform/platform.h"
 
 // Every file must yield this many bytes to count as a ROM.
 inline constexpr std::size_t ROM_READ_SIZE = 4096;
@@ -51,12 +49,21 @@ struct CartHeaderInfo {
 /// every field was stored; it reports nothing.
 bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info);
 
-/// Reads the first 4 KiB of the file at `path` and decodes its header into
-/// `info`. False when the file cannot be opened, is shorter than 4 KiB or
-/// cannot be decoded: the failure has then been reported.
-bool readRomHeader(const wchar_t* path, CartHeaderInfo& info);
+/// Reports `path` as a file that is no ROM (too short, or not a file at all).
+void reportNotARom(const wchar_t* path);
 
-/// The same for the entry `name` of an open listing, whose full path is
-/// `path`: the open goes relative to the listing where the system allows.
-bool readRomHeaderAt(const platform::DirListing& listing, const wchar_t* name,
-                     const wchar_t* path, CartHeaderInfo& info);
+/// Opens a file to read its header: the entry `entry` of `listing` when both
+/// are given, else `path`. False after "Failed to open ROM file" has been
+/// reported.
+bool openRomFile(const wchar_t* path, const platform::DirListing* listing,
+                 const platform::DirEntry* entry, bool wantId, platform::File& file);
+
+/// Reads the first 4 KiB of an open file and decodes its header into `info`.
+/// False when the file is no ROM or cannot be decoded: the failure has then
+/// been reported.
+bool readRom(platform::File& file, const wchar_t* path, CartHeaderInfo& info);
+
+/// Opens the file at `path`, reads its first 4 KiB and decodes its header
+/// into `info`. False when the file cannot be opened, is shorter than 4 KiB
+/// or cannot be decoded: the failure has then been reported.
+bool readRomHeader(const wchar_t* path, CartHeaderInfo& info);

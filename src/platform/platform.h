@@ -48,7 +48,9 @@ inline bool sameFile(const FileId& a, const FileId& b) {
 /// cannot be learnt; `id` is then left unknown.
 bool fileIdOfPath(const wchar_t* path, FileId& id);
 
-/// Identity of the file behind an open stream. False when it cannot be learnt.
+/// Identity of the regular file behind an open stream. False when it cannot
+/// be learnt or the stream writes to something else (a terminal, a pipe, a
+/// device).
 bool fileIdOfStream(std::FILE* stream, FileId& id);
 
 /// Identity of the running program's own file. False when it cannot be learnt.
@@ -69,11 +71,20 @@ struct DirListing {
     std::uint64_t volume = 0;
 };
 
-// One entry of a listing: its name, whether it is a directory (or a link to
-// one), and its identity when the listing knows it without asking further.
+// What a listed entry is: from the listing where it says, else from the stat
+// that a link needs anyway.
+enum class EntryKind : std::uint8_t {
+    File,       // a regular file, or a link to one
+    Directory,  // a directory, or a link to one
+    Special,    // a named pipe, socket or device, or a link to one: never opened
+    Unknown,    // a link whose target cannot be examined: its open tells why
+};
+
+// One entry of a listing: its name, its kind, and its identity when the
+// listing knows it without asking further.
 struct DirEntry {
     wchar_t name[PATH_CAPACITY];
-    bool isDirectory;
+    EntryKind kind;
     FileId id;
 };
 
@@ -91,17 +102,27 @@ bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd);
 /// Closes a listing that openListing opened.
 void closeListing(DirListing& listing);
 
-/// Identity of a listed entry; cheap where the listing already knows it.
-bool entryFileId(const DirListing& listing, const DirEntry& entry, const wchar_t* path,
-                 FileId& id);
+// A file open for reading.
+struct File {
+    std::intptr_t handle = -1;
+    FileId id;              // known where the listing or the open tells it cheaply
+    bool isRegular = true;  // false: a device or pipe stood behind the name
+};
 
-/// Reads up to buffer.size() bytes from the start of a file without ever
-/// blocking on it, and closes it again. The file is `name` in the open
-/// `listing` when one is given, else `path`. False when the file cannot be
-/// opened: errno is then set. Otherwise `got` tells how many bytes arrived;
-/// fewer than asked means end of file or a failed read.
-bool readFileStart(const wchar_t* path, const DirListing* listing, const wchar_t* name,
-                   std::span<std::uint8_t> buffer, std::size_t& got);
+/// Opens a file for reading without ever blocking on it: the entry `entry` of
+/// the open `listing` when both are given (`path` is then its full path),
+/// else the file at `path`. With `wantId`, `file.id` is filled even where
+/// that costs a call. False when it cannot be opened: errno is then set and
+/// nothing is open.
+bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry, bool wantId,
+              File& file);
+
+/// Reads into `buffer` until it is full or the file ends. `got` tells how
+/// many bytes arrived. False when a read failed, with errno set.
+bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got);
+
+/// Closes a file that openFile opened.
+void closeFile(File& file);
 
 /// Opens the report file as a text stream for writing ("w") or appending
 /// ("a"). Null on failure, with errno set.

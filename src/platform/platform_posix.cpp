@@ -91,30 +91,41 @@ ListingState& stateOf(const DirListing& listing) {
     return *static_cast<ListingState*>(listing.handle);
 }
 
+EntryKind kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return EntryKind::Directory;
+    }
+    return S_ISREG(mode) ? EntryKind::File : EntryKind::Special;
+}
+
 // Fills `entry` from a directory entry. The kind comes from the listing
 // itself; only links and entries of unknown kind cost a stat, which follows
 // the link so that a link to a directory is walked as one.
 void fillEntry(const DirListing& listing, const struct dirent64* found, DirEntry& entry) {
     widenName(found->d_name, entry.name);
-    entry.isDirectory = false;
     entry.id = FileId{listing.volume, static_cast<std::uint64_t>(found->d_ino), true};
     switch (found->d_type) {
+        case DT_REG:
+            entry.kind = EntryKind::File;
+            break;
         case DT_DIR:
-            entry.isDirectory = true;
+            entry.kind = EntryKind::Directory;
             break;
         case DT_LNK:
         case DT_UNKNOWN: {
             struct stat status;
             if (fstatat(stateOf(listing).fd, found->d_name, &status, 0) == 0) {
-                entry.isDirectory = S_ISDIR(status.st_mode);
+                entry.kind = kindOf(status.st_mode);
                 entry.id = idOf(status);
             } else {
-                // A dangling link: taken for a file, whose open then fails.
+                // A dangling link: its open then reports why.
+                entry.kind = EntryKind::Unknown;
                 entry.id = FileId{};
             }
             break;
         }
         default:
+            entry.kind = EntryKind::Special;
             break;
     }
 }
@@ -171,7 +182,7 @@ bool fileIdOfPath(const wchar_t* path, FileId& id) {
 
 bool fileIdOfStream(std::FILE* stream, FileId& id) {
     struct stat status;
-    if (fstat(fileno(stream), &status) != 0) {
+    if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode)) {
         id = FileId{};
         return false;
     }
@@ -257,27 +268,23 @@ void closeListing(DirListing& listing) {
     }
 }
 
-bool entryFileId(const DirListing& /*listing*/, const DirEntry& entry, const wchar_t* /*path*/,
-                 FileId& id) {
-    id = entry.id;
-    return id.known;
-}
-
-bool readFileStart(const wchar_t* path, const DirListing* listing, const wchar_t* name,
-                   std::span<std::uint8_t> buffer, std::size_t& got) {
-    got = 0;
+bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry,
+              bool /*wantId*/, File& file) {
+    file = File{};
     NativePath native;
-    // Non-blocking, so that a named pipe without a writer gives a short read
-    // instead of stopping the run.
-    constexpr int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    // Non-blocking, so that a file that turns into a named pipe after it was
+    // listed gives a short read instead of stopping the run.
+    constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     int fd = -1;
-    if (listing != nullptr && listing->handle != nullptr) {
+    if (listing != nullptr && listing->handle != nullptr && entry != nullptr) {
         // Opening by name inside the listed directory spares the kernel a walk
         // of the whole path for every file.
-        if (!toNative(name, native)) {
+        if (!toNative(entry->name, native)) {
             return false;
         }
         fd = openat(stateOf(*listing).fd, native.bytes, flags);
+        // The listing's identity costs nothing more.
+        file.id = entry->id;
     } else {
         if (!toNative(path, native)) {
             return false;
@@ -287,18 +294,31 @@ bool readFileStart(const wchar_t* path, const DirListing* listing, const wchar_t
     if (fd < 0) {
         return false;
     }
+    file.handle = fd;
+    return true;
+}
+
+bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+    got = 0;
     while (got < buffer.size()) {
-        const ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
+        const ssize_t n =
+            read(static_cast<int>(file.handle), buffer.data() + got, buffer.size() - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
+        } else if (n == 0) {
             break;
+        } else if (errno != EINTR) {
+            return false;
         }
     }
-    close(fd);
     return true;
+}
+
+void closeFile(File& file) {
+    if (file.handle >= 0) {
+        close(static_cast<int>(file.handle));
+        file.handle = -1;
+    }
 }
 
 std::FILE* openOutputFile(const wchar_t* path, bool append) {

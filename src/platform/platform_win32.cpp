@@ -7,8 +7,11 @@
 #endif
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
+#include <share.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -59,7 +62,10 @@ void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
     }
     entry.name[i] = L'\0';
     // A link to a directory carries the directory bit and is walked as one.
-    entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // The listing shows no devices: whatever is not a directory is taken for
+    // a file, and its open tells what it is.
+    entry.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Directory
+                                                                          : EntryKind::File;
     entry.id = FileId{};
 }
 
@@ -77,8 +83,8 @@ bool fileIdOfPath(const wchar_t* path, FileId& id) {
 }
 
 bool fileIdOfStream(std::FILE* stream, FileId& id) {
-    const intptr_t handle = _get_osfhandle(_fileno(stream));
-    id = handle == -1 ? FileId{} : idOfHandle(reinterpret_cast<HANDLE>(handle));
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    id = GetFileType(handle) == FILE_TYPE_DISK ? idOfHandle(handle) : FileId{};
     return id.known;
 }
 
@@ -146,32 +152,51 @@ void closeListing(DirListing& listing) {
     }
 }
 
-// The listing gives no identity, so the entry is opened for it; the walk asks
-// only when there is an output file or program to compare with.
-bool entryFileId(const DirListing& /*listing*/, const DirEntry& /*entry*/, const wchar_t* path,
-                 FileId& id) {
-    id = idOfNamedFile(path);
-    return id.known;
-}
-
-bool readFileStart(const wchar_t* path, const DirListing* /*listing*/, const wchar_t* /*name*/,
-                   std::span<std::uint8_t> buffer, std::size_t& got) {
-    got = 0;
-    std::FILE* file = nullptr;
-    const errno_t error = _wfopen_s(&file, path, L"rb");
-    if (error != 0 || file == nullptr) {
+bool openFile(const wchar_t* path, const DirListing* /*listing*/, const DirEntry* /*entry*/,
+              bool wantId, File& file) {
+    file = File{};
+    int fd = -1;
+    const errno_t error =
+        _wsopen_s(&fd, path, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0);
+    if (error != 0 || fd < 0) {
         errno = error != 0 ? error : EINVAL;
         return false;
     }
-    while (got < buffer.size()) {
-        const std::size_t n = std::fread(buffer.data() + got, 1, buffer.size() - got, file);
-        if (n == 0) {
-            break;  // end of file or a failed read: the caller sees a short count
-        }
-        got += n;
+    file.handle = fd;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    // A console, printer port or pipe behind the name is never read: reading
+    // one can wait for ever.
+    file.isRegular = GetFileType(handle) == FILE_TYPE_DISK;
+    if (wantId) {
+        // The listing gives no identity; the open handle does, without a
+        // second open.
+        file.id = idOfHandle(handle);
     }
-    std::fclose(file);
     return true;
+}
+
+bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+    got = 0;
+    while (got < buffer.size()) {
+        const std::size_t want = std::min<std::size_t>(buffer.size() - got, 1u << 30);
+        const int n = _read(static_cast<int>(file.handle), buffer.data() + got,
+                            static_cast<unsigned>(want));
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void closeFile(File& file) {
+    if (file.handle >= 0) {
+        _close(static_cast<int>(file.handle));
+        file.handle = -1;
+    }
 }
 
 std::FILE* openOutputFile(const wchar_t* path, bool append) {

@@ -1,6 +1,5 @@
 #include "scan/scan.h"
 
-#include "cli/options.h"
 #include "diag/diag.h"
 #include "header/rom_header.h"
 #include "report/csv.h"
@@ -40,53 +39,67 @@ bool isDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-// The running program and the output file are never catalogued: by their
-// exact path, and by identity whatever path names them.
-bool isOwnFile(const platform::DirListing& listing, const platform::DirEntry& entry,
-               const wchar_t* path, const RunOptions& options) {
-    const auto args = platform::processArguments();
-    if (!args.empty() && samePath(path, args[0])) {
+bool isOwnFile(const WalkSettings& walk, const platform::FileId& id) {
+    for (const platform::FileId& own : walk.ownFiles) {
+        if (platform::sameFile(id, own)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool knowsOwnFiles(const WalkSettings& walk) {
+    for (const platform::FileId& own : walk.ownFiles) {
+        if (own.known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool writeRows(const WalkSettings& walk, const CartHeaderInfo& info, const wchar_t* path) {
+    return (walk.file == nullptr || writeCsvRow(walk.file, info, path)) &&
+           (!walk.toStdout || writeCsvRow(stdout, info, path));
+}
+
+// Reads one file and writes its row; false ends the walk. The run's own files
+// are never catalogued: by their exact path, and by identity whatever path
+// names them, from the listing where it tells, else from the open file.
+bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry& entry,
+                   const wchar_t* path, const WalkSettings& walk, CartHeaderInfo& info) {
+    if (samePath(path, walk.programPath) || samePath(path, walk.outputPath) ||
+        isOwnFile(walk, entry.id)) {
         return true;
     }
-    if (samePath(path, options.outputPath)) {
+    if (entry.kind == platform::EntryKind::Special) {
+        reportNotARom(path);
         return true;
     }
-    if (!options.outputId.known && !options.programId.known) {
-        return false;
+    platform::File file;
+    if (!openRomFile(path, &listing, &entry, knowsOwnFiles(walk), file)) {
+        return true;
     }
-    platform::FileId id;
-    return platform::entryFileId(listing, entry, path, id) &&
-           (platform::sameFile(id, options.outputId) || platform::sameFile(id, options.programId));
+    const bool own = isOwnFile(walk, file.id);
+    const bool decoded = !own && readRom(file, path, info);
+    platform::closeFile(file);
+    return !decoded || writeRows(walk, info, path);
 }
 
 // Deals with one entry; false ends the walk.
 bool handleEntry(const platform::DirListing& listing, const platform::DirEntry& entry,
-                 const wchar_t* path, std::FILE* output, const RunOptions& options,
-                 CartHeaderInfo& info) {
-    if (entry.isDirectory) {
-        if ((options.flags & OPT_RECURSIVE) == 0 || isDotOrDotDot(entry.name)) {
+                 const wchar_t* path, const WalkSettings& walk, CartHeaderInfo& info) {
+    if (entry.kind == platform::EntryKind::Directory) {
+        if (!walk.recursive || isDotOrDotDot(entry.name)) {
             return true;
         }
-        return scanDirectory(path, output, options);
+        return scanDirectory(path, walk);
     }
-    if (isOwnFile(listing, entry, path, options)) {
-        return true;
-    }
-    if (!readRomHeaderAt(listing, entry.name, path, info)) {
-        return true;
-    }
-    if (output != nullptr && !writeCsvRow(output, info, path)) {
-        return false;
-    }
-    if ((options.flags & OPT_STDOUT) != 0 && !writeCsvRow(stdout, info, path)) {
-        return false;
-    }
-    return true;
+    return catalogueFile(listing, entry, path, walk, info);
 }
 
 }  // namespace
 
-bool scanDirectory(const wchar_t* directory, std::FILE* output, const RunOptions& options) {
+bool scanDirectory(const wchar_t* directory, const WalkSettings& walk) {
     PathBuffer pattern;
     if (!buildSearchPattern(pattern, directory)) {
         return false;
@@ -104,7 +117,7 @@ bool scanDirectory(const wchar_t* directory, std::FILE* output, const RunOptions
         // Every entry's path is built before its kind is looked at, so a
         // directory too deep for its entries fails on "." as well.
         if (!buildEntryPath(path, directory, entry.name) ||
-            !handleEntry(listing, entry, path, output, options, info)) {
+            !handleEntry(listing, entry, path, walk, info)) {
             break;
         }
         bool atEnd = false;

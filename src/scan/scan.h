@@ -3,12 +3,24 @@
 
 #include <cstdio>
 
-struct RunOptions;
+#include "platform/platform.h"
 
-/// Lists `directory` and writes one row per ROM in it to `output` (when not
-/// null) and then to standard output (with OPT_STDOUT); with OPT_RECURSIVE it
-/// walks every sub-directory too, depth first. Files that are not ROMs are
-/// reported and passed over. False at the first failure to build a path, to
-/// list a directory or to write a row, which has then been reported; the walk
-/// ends there at every level.
-bool scanDirectory(const wchar_t* directory, std::FILE* output, const RunOptions& options);
+// What the walk needs from the run: where rows go and which files are its own.
+struct WalkSettings {
+    std::FILE* file = nullptr;          // the output file; null when there is none
+    bool toStdout = false;              // -stdout, or implied by -nofile
+    bool recursive = false;             // -recursive
+    const wchar_t* outputPath = L"";    // passed over by its exact path
+    const wchar_t* programPath = L"";   // argument zero, passed over the same way
+    // Passed over whatever path names them: the output file, the running
+    // program and the file that standard output writes to, where known.
+    platform::FileId ownFiles[3];
+};
+
+/// Lists `directory` and writes one row per ROM in it to the output file
+/// (when there is one) and then to standard output (when asked); with
+/// `recursive` it walks every sub-directory too, depth first. Files that are
+/// not ROMs are reported and passed over. False at the first failure to build
+/// a path, to list a directory or to write a row, which has then been
+/// reported; the walk ends there at every level.
+bool scanDirectory(const wchar_t* directory, const WalkSettings& walk);

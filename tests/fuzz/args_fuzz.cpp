@@ -1,8 +1,13 @@
 // Any argument vector (the input as fuzz::splitWide cuts it) through
-// parseArguments. When it accepts, each path must be its whole value, at most
-// 259 units and terminated, and the flags exactly the bits of the options
-// given.
+// parseArguments, and the same pieces as a message format and its arguments
+// through the formatter. When the parse accepts, each path must be its whole
+// value, at most 259 units and terminated, and the flags exactly the bits of
+// the options given. Every buffer size must keep the start of the same
+// message, at most size - 1 units and terminated; reportError prints it cut
+// at 1023 characters and leaves errno alone.
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -17,46 +22,84 @@ namespace {
 const std::wstring OPTIONS[] = {L"-input",     L"-output",   L"-stdout", L"-nofile",
                                 L"-recursive", L"-headless", L"-append", L"-gui"};
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::wstring> args = fuzz::splitWide(data, size);
-    if (size == 0) {
-        args.clear();
-    }
-    if (args.size() > 64) {
-        return 0;
-    }
-    args.insert(args.begin(), L"cartolog");
-    std::vector<const wchar_t*> argv;
-    for (const std::wstring& arg : args) {
+void checkParse(const std::vector<std::wstring>& pieces) {
+    std::vector<const wchar_t*> argv = {L"cartolog"};
+    for (const std::wstring& arg : pieces) {
         argv.push_back(arg.c_str());
     }
-
     RunOptions options;
-    fuzz::MemoryStream messages;  // the unit tests check what is reported
+    fuzz::MemoryStream messages;
     diag::setMessageStream(messages.stream());
     const bool accepted = parseArguments(options, argv);
     diag::setMessageStream(nullptr);
     if (!accepted) {
-        return 0;
+        return;
     }
-    std::uint8_t given = 0;
-    for (std::size_t i = 1; i < args.size(); ++i) {
+    unsigned given = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
         std::size_t option = 0;
-        while (option < 8 && args[i] != OPTIONS[option]) {
+        while (option < 8 && pieces[i] != OPTIONS[option]) {
             ++option;
         }
         fuzz::require(option < 8, "every accepted argument is an option or its value");
-        given |= static_cast<std::uint8_t>(1u << option);
+        given |= 1u << option;
         if (option < 2) {
-            fuzz::require(i + 1 < args.size(), "a path option has its value");
+            fuzz::require(i + 1 < pieces.size(), "a path option has its value");
             const wchar_t* path = option == 0 ? options.inputPath : options.outputPath;
             const std::size_t length = wcsnlen(path, platform::PATH_CAPACITY);
             fuzz::require(length <= platform::PATH_MAX_LENGTH, "a path holds at most 259 units");
-            fuzz::require(std::wstring(path, length) == args[++i], "a path is its whole value");
+            fuzz::require(std::wstring(path, length) == pieces[++i], "a path is its whole value");
         }
     }
     fuzz::require(options.flags == given, "flags are exactly the options given");
+}
+
+void checkFormat(const std::vector<std::wstring>& pieces, std::size_t size, std::uint8_t pick) {
+    std::vector<const wchar_t*> args;
+    for (std::size_t i = 1; i < pieces.size(); ++i) {
+        args.push_back(pieces[i].c_str());
+    }
+    const wchar_t* format = pieces[0].c_str();
+    const auto formatted = [&](std::size_t capacity) {
+        // Exactly `capacity` units on the heap, so that AddressSanitizer
+        // sees a write past them.
+        std::vector<wchar_t> out(capacity, L'\x7F');
+        const std::size_t length = diag::formatMessage(out, format, args);
+        fuzz::require(capacity == 0 ? length == 0 : length < capacity && out[length] == L'\0',
+                      "at most size - 1 units kept, then a terminator");
+        return std::wstring(out.data(), length);
+    };
+    const std::wstring whole = formatted(size + 1);  // never longer than the input
+    for (const std::size_t capacity : {diag::MESSAGE_CAPACITY, std::size_t{pick % 64u}}) {
+        fuzz::require(formatted(capacity) == whole.substr(0, capacity == 0 ? 0 : capacity - 1),
+                      "a smaller buffer keeps the start of the message");
+    }
+    fuzz::MemoryStream messages;
+    diag::setMessageStream(messages.stream());
+    errno = ERANGE;
+    diag::reportErrorArgs(format, args);
+    fuzz::require(errno == ERANGE, "reportError leaves errno alone");
+    diag::setMessageStream(nullptr);
+    std::string line;  // one byte per unit, '?' for a unit above 0xFF
+    for (const wchar_t unit : whole.substr(0, diag::MESSAGE_CAPACITY - 1)) {
+        line += static_cast<std::uint32_t>(unit) <= 0xFF ? static_cast<char>(unit) : '?';
+    }
+    const std::string got = messages.close();
+    fuzz::require(got == line + ": " + std::strerror(ERANGE) + "\n",
+                  "reportError prints the message cut at 1023 characters", got);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::wstring> pieces = fuzz::splitWide(data, size);
+    if (pieces.size() > 64) {
+        return 0;
+    }
+    checkFormat(pieces, size, size == 0 ? 0 : data[0]);
+    if (size == 0) {
+        pieces.clear();
+    }
+    checkParse(pieces);
     return 0;
 }

@@ -1,15 +1,19 @@
-#include "scan/path.h"
-
+// Bounded text: path joins at the 259-character limit and the cut of a
+// message at 1023 characters.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
-#include "support/expect.h"
+#include "scan/path.h"
+#include "support.h"
+
+namespace {
 
 TEST(PathSteps, JoinAndStopAt259CharactersWithERANGE) {
     const auto separator = +[](PathBuffer& path, const wchar_t*) { return appendSeparator(path); };
-    const std::wstring sep(1, expect::PATH_RULES.separator);
+    const std::wstring sep(1, platform::PATH_SEPARATOR);
     const std::wstring a258(platform::PATH_MAX_LENGTH - 1, L'a'), a259 = a258 + L'a';
     const std::wstring a250 = a258.substr(8);
     const struct {
@@ -24,8 +28,7 @@ TEST(PathSteps, JoinAndStopAt259CharactersWithERANGE) {
         {L"", separator, L"", true, L""},  // a name joined to an empty path stands alone
         {L"d", separator, L"", true, L"d" + sep},
         {L"d/", separator, L"", true, L"d/"},
-        {L"d\\", separator, L"", true,
-         expect::PATH_RULES.backslashEndsDirectory ? L"d\\" : L"d\\" + sep},
+        {L"d\\", separator, L"", true, platform::isTrailingSeparator(L'\\') ? L"d\\" : L"d\\/"},
         {a258, separator, L"", true, a258 + sep},
         {a259, separator, L"", false, a259},
         {a258 + L'/', separator, L"", true, a258 + L'/'},  // needs no room
@@ -42,3 +45,16 @@ TEST(PathSteps, JoinAndStopAt259CharactersWithERANGE) {
         EXPECT_EQ(std::wstring(path), c.after);
     }
 }
+
+TEST(Diagnostics, SuffixedMessagesAreCutAt1023CharactersAndKeepErrno) {
+    const std::wstring argument = std::wstring(1020, L'x') + L"abc";  // 1025 after "01"
+    MessageCapture capture;
+    errno = ERANGE;
+    reportError(L"01%s", argument.c_str());
+    EXPECT_EQ(errno, ERANGE);
+    reportPlain(L"%s|%s 5%%", L"a%s%%\u00E9\u0100", argument.c_str());  // nothing added or cut
+    EXPECT_EQ(capture.contents(), "01" + std::string(1020, 'x') + "a: " + std::strerror(ERANGE) +
+                                      "\na%s%%\xE9?|" + std::string(1020, 'x') + "abc 5%");
+}
+
+}  // namespace

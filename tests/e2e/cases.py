@@ -1,0 +1,359 @@
+"""The end-to-end cases: each a tree to make, a command line, and every byte
+the run must print and write. run.py runs them on either build; `S` tells
+what differs between the two (separator, line end, a listing's error text).
+
+Expected text is written with "\n" line ends and latin-1 characters for
+bytes; bytes values stand as they are."""
+import csv
+import errno
+import io
+import os
+from dataclasses import dataclass, field
+
+HEADER = ("Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
+          "ROM Size in KiB,RAM Size in KiB,Destination,Version\n")
+DIR, FIFO, SOCKET = object(), object(), object()
+ERANGE, ENOENT, ENOSPC, EILSEQ = (os.strerror(n) for n in (errno.ERANGE, errno.ENOENT,
+                                                          errno.ENOSPC, errno.EILSEQ))
+
+
+@dataclass
+class Link:
+    target: str
+
+
+@dataclass
+class Sparse:
+    head: bytes
+    size: int
+
+
+@dataclass
+class Check:
+    """An expectation that a function tests: it returns what is wrong, or None."""
+    test: object
+
+
+@dataclass
+class Case:
+    name: str
+    args: list
+    tree: dict = field(default_factory=dict)
+    out: object = ""
+    err: object = ""
+    status: int = 0
+    files: dict = field(default_factory=dict)  # written by the run: path -> bytes
+    cwd: str = ""
+    stdout: str = ""       # a path for standard output instead of a pipe
+    only: str = ""         # "posix" or "windows"
+    env: dict = field(default_factory=dict)
+    fault: str = ""        # NAME:ACTION for the fault shim
+    streams: dict = field(default_factory=dict)
+    program: str = ""      # run a copy of the program from here
+    needs: tuple = ()      # paths that must exist on this machine
+    sort_err: bool = False
+
+
+def rom(title, size=4096, **at):
+    """A ROM image told apart by its title: MBC1, 64 KiB, no RAM, worldwide.
+    `at` sets more bytes: at_0x143=0x80."""
+    image = bytearray(size)
+    image[0x134:0x134 + len(title)] = title.encode("latin-1")
+    image[0x147], image[0x148], image[0x14A] = 1, 1, 1
+    for name, value in at.items():
+        offset = int(name[3:], 16)
+        data = value if isinstance(value, bytes) else bytes([value])
+        image[offset:offset + len(data)] = data
+    return bytes(image)
+
+
+def q(text):
+    return '"' + text.replace('"', '""') + '"'
+
+
+def row(path, title, rest='"","None","None","No","MBC1","64","0","Worldwide","0"'):
+    return q(path) + "," + q(title) + "," + rest + "\n"
+
+
+def messages(template, paths):
+    return "".join(template % p for p in paths)
+
+
+def not_rom(path):
+    return "Not able to read at least 4 KiB from file %s. This file is probably not a GB ROM.\n" % path
+
+
+def deep(S, prefix, length):
+    """A directory below `prefix` whose absolute path is `length` long."""
+    path = prefix
+    while len(S.a(path)) < length:
+        need = length - len(S.a(path))
+        n = min(need - 1, 40)
+        n -= 1 if need - n - 1 == 1 else 0
+        path += "/" + "d" * n
+    return path
+
+
+def csv_names(expected_paths):
+    """Checks a report read the usual way: quoted fields may hold commas,
+    quotes and line ends. Every row must have eleven fields, and the names
+    must be exactly `expected_paths`."""
+    def test(data, S):
+        rows = list(csv.reader(io.StringIO(data.decode("latin-1").replace(S.nl, "\n"), newline="")))
+        bad = [r for r in rows[1:] if len(r) != 11]
+        names = sorted(r[0] for r in rows[1:])
+        if bad or names != sorted(expected_paths):
+            return "%d rows of wrong width; names %r" % (len(bad), names[:20])
+        return None
+    return Check(test)
+
+
+def cut_short(all_rows):
+    """A report that a full device stopped: the header line and whole rows,
+    fewer than all."""
+    def test(data, S):
+        lines = data.decode("latin-1").split(S.nl)
+        if lines[0] + "\n" != HEADER or lines[-1] != "":
+            return "no header line, or a row cut short"
+        wrong = [line for line in lines[1:-1] if line + "\n" not in all_rows]
+        return "rows not whole: %r" % wrong[:3] if wrong or len(lines) - 2 >= len(all_rows) else None
+    return Check(test)
+
+
+def cases(S):
+    P = S.p
+    top = {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("BRAVO\n\rX")}
+    below = {"roms/sub/c.gb": rom("CHARLIE"), "roms/sub/deeper/d.gb": rom("DELTA"),
+             "roms/.cache/e.gb": rom("ECHO"), "roms/..x/f.gb": rom("FOXTROT"),
+             "roms/sub/output.csv": rom("GOLF"), "roms/empty": DIR, "out": DIR}
+    roms = dict(top, **below)
+
+    def rows(prefix, recursive=False):
+        text = row(prefix + "a.gb", "ALPHA") + row(prefix + "b.gb", "BRAVO\n\rX")
+        if recursive:
+            text += (row(prefix + P("sub/c.gb"), "CHARLIE") + row(prefix + P("sub/deeper/d.gb"), "DELTA")
+                     + row(prefix + P(".cache/e.gb"), "ECHO") + row(prefix + P("..x/f.gb"), "FOXTROT")
+                     + row(prefix + P("sub/output.csv"), "GOLF"))
+        return text
+
+    R = rows(P("roms/"))
+    # ROM images where the run's output goes: a run that read its own output
+    # would give them a row. The line end keeps them apart from the rows.
+    OLD, OUTPUT = rom("OLD") + b"\n", rom("OUTPUT") + b"\n"
+    gui = "GUI mode is not supported yet.\n"
+    kept = {"roms/output.csv": b"kept\n", "report.csv": b"previous catalogue\n"}
+
+    def cannot_list(path, code="ENOENT"):
+        return "Couldn't find first file in directory %s%s*: %s\n" % (path, S.sep, S.listing_text(code))
+
+    full = "Z:\\dev\\full" if S.windows else "/dev/full"
+    at = S.a("") + S.sep
+    long_name = "o" * (259 - len(at))
+    many = {"roms/%s%d.gb" % ("n" * 150, i): rom("R%d" % i) for i in range(600)}
+    many_rows = {row(P("roms/%s%d.gb" % ("n" * 150, i)), "R%d" % i) for i in range(600)}
+    stdout_full = "Failed to write to stdout: %s\n" % ENOSPC
+    refused = "Failed to write header to the output file: %s\n" % ENOSPC
+    search = deep(S, "over", 258)
+    limit = deep(S, "limit", 241)
+    edge = limit + "/" + "f" * (259 - len(S.a(limit)) - 4) + ".gb"
+    far = "f" * (260 - len(S.a(limit)) - 4) + ".gb"
+    cwd = deep(S, "cwd", 300)
+    sibling = row(S.a("limit/z.gb"), "Z")
+
+    def expand(text):
+        return text.replace("\n", S.nl).encode("latin-1")
+    kinds = {"k/short.gb": rom("SHORT")[:4095], "k/empty.gb": b"", "k/rom.gb": rom('A"B,C\xc4'),
+             "k/big.gb": Sparse(rom("BIG"), 64 << 20)}
+    kinds_rows = row(P("k/rom.gb"), 'A"B,C\xc4') + row(P("k/big.gb"), "BIG")
+    names = ['"', '""', 'a"b""c', ",", "a,b,,c", "\t", "line\nbreak", "\r\n", "cr\rlf", '"\n",',
+             "\xc3\x28", "\xed\xa0\x80", "\xff\xfe", " ", "-input", "%s%n%%"]
+    names += ["b%c.gb" % c for c in range(1, 256) if c != ord("/")]
+    loop_check = Check(lambda data, S: None if data.count(b"\n") == 1 else "not one message: %r" % data)
+
+    return [
+        # Where rows go, and in which order.
+        Case("default output passes over a stale ROM image under its name", ["-input", "roms"],
+             dict(roms, **{"roms/output.csv": rom("STALE")}), files={"roms/output.csv": HEADER + R}),
+        Case("-stdout", ["-input", "roms", "-output", "report.csv", "-stdout"], roms,
+             out=HEADER + R, files={"report.csv": HEADER + R}),
+        Case("-headless", ["-headless", "-stdout", "-input", "roms", "-output", "report.csv"], roms,
+             out=R, files={"report.csv": R}),
+        Case("-nofile", ["-input", "roms", "-nofile"], roms, out=HEADER + R),
+        Case("-nofile -append", ["-input", "roms", "-append", "-nofile"], roms, out=HEADER + R,
+             err="Warning - 'append' is only useful for file output, which has been disabled by 'nofile'.\n"),
+        Case("-gui opens nothing", ["-input", "roms", "-gui"], dict(roms, **kept), err=gui, status=1),
+        Case("-gui first", ["-gui", "-input", "roms", "-output", "report.csv", "-stdout"],
+             dict(roms, **kept), err=gui, status=1),
+        Case("-output naming a directory", ["-input", "roms", "-output", "out"], roms,
+             files={"out/output.csv": HEADER + R}),
+        Case("-output naming a directory/", ["-input", "roms", "-output", P("out/")], roms,
+             files={"out/output.csv": HEADER + R}),
+        Case("empty -output", ["-input", S.a("roms"), "-output", ""], roms, cwd="out",
+             files={"out/output.csv": HEADER + rows(S.a("roms") + S.sep)}),
+        Case("-output in a missing folder", ["-input", "roms", "-output", P("no/r.csv")], roms,
+             err="Failed to create/open output file %s: %s\n" % (P("no/r.csv/output.csv"), ENOENT),
+             status=1),
+        Case("-append adds a header line per run", ["-input", "roms", "-append"],
+             dict(top, **{"roms/output.csv": OLD}),
+             files={"roms/output.csv": [OLD, HEADER + R]}),
+        Case("-append -headless", ["-input", "roms", "-append", "-headless"],
+             dict(top, **{"roms/output.csv": OLD}), files={"roms/output.csv": [OLD, R]}),
+
+        # An input that cannot be listed: no file is created, emptied or
+        # appended to; standard output still gets its header line.
+        Case("missing input keeps -output", ["-input", "missing", "-output", "report.csv"], kept,
+             err=cannot_list("missing"), status=1),
+        Case("missing input keeps -output -append", ["-input", "missing", "-output", "report.csv",
+             "-append"], kept, err=cannot_list("missing"), status=1),
+        Case("missing input -nofile", ["-input", "missing", "-nofile"], out=HEADER,
+             err=cannot_list("missing"), status=1),
+        Case("missing input -stdout", ["-input", "missing", "-stdout", "-recursive"], out=HEADER,
+             err=cannot_list("missing"), status=1),
+        Case("missing input -nofile -headless", ["-input", "missing", "-nofile", "-headless"],
+             err=cannot_list("missing"), status=1),
+        Case("a file as input stays as it was", ["-input", P("roms/a.gb")], top,
+             err=cannot_list(P("roms/a.gb"), "ENOTDIR"), status=1),
+        Case("a file as input and -output", ["-input", P("roms/a.gb"), "-output", P("roms/a.gb")], top,
+             err=cannot_list(P("roms/a.gb"), "ENOTDIR"), status=1),
+        Case("missing input of 259 characters", ["-input", at + long_name, "-nofile"], out=HEADER,
+             err='Failed to append path separator to "%s": %s\nFailed to prepare search path for'
+                 ' input path %s' % (at + long_name, ERANGE, at + long_name), status=1),
+
+        # Paths at and past 259 characters: never cut.
+        Case("-output of 259 characters", ["-input", "roms", "-output", at + long_name], top,
+             files={long_name: HEADER + R}),
+        Case("-output of 260 characters", ["-input", "roms", "-output", at + long_name + "o"], top,
+             err="Failed to copy output path or filename string: %s\n" % ERANGE, status=1),
+        Case("-input of 260 characters", ["-input", at + long_name + "i"], top,
+             err="Failed to copy input path string: %s\n" % ERANGE, status=1),
+        Case("entry path of 259 characters", ["-input", S.a("limit"), "-recursive", "-nofile"],
+             {edge: rom("EDGE")}, out=HEADER + row(S.a(edge), "EDGE")),
+        Case("search path of 260 characters", ["-input", S.a("over"), "-recursive", "-nofile"],
+             {search: DIR}, out=HEADER, status=1,
+             err='Failed to append path segment "*" to "%s%s": %s\nFailed to prepare search path for'
+                 ' input path %s' % (S.a(search), S.sep, ERANGE, S.a(search))),
+        # A sibling is read only if it is listed before the deep directory.
+        Case("entry path of 260 characters ends every level", ["-input", S.a("limit"), "-recursive",
+             "-nofile"], {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z")},
+             out=Check(lambda d, S: None if d in (expand(HEADER), expand(HEADER + sibling)) else "rows"),
+             err='Failed to append path segment "%s" to "%s%s": %s\nFailed to create path for input'
+                 ' file %s in directory %s' % (far, S.a(limit), S.sep, ERANGE, far, S.a(limit)), status=1),
+        Case("current directory over 259", [], {cwd: DIR}, cwd=cwd, status=1, only="posix",
+             err="Failed to get current working directory as input: %s\n" % ERANGE),
+        Case("current directory over 259 -gui", ["-gui"], {cwd: DIR}, cwd=cwd, status=1,
+             only="posix", err="Failed to get current working directory as input: %s\n" % ERANGE),
+
+        # The walk.
+        Case("-recursive", ["-input", "roms", "-recursive"], roms,
+             files={"roms/output.csv": HEADER + rows(P("roms/"), True)}),
+        Case("input ending in a separator", ["-input", "roms/", "-recursive", "-nofile"], roms,
+             out=HEADER + rows("roms/", True)),
+        Case("input ending in a backslash", ["-input", "roms\\", "-nofile"], roms,
+             out=HEADER + rows("roms\\"), only="windows"),
+        Case("empty -input", ["-input", "", "-recursive", "-nofile"], roms, cwd="roms",
+             out=HEADER + rows("", True)),
+        Case("every kind of file", ["-input", "k", "-nofile"], kinds, out=HEADER + kinds_rows,
+             err=not_rom(P("k/short.gb")) + not_rom(P("k/empty.gb")), sort_err=True),
+        Case("every kind of entry", ["-input", "k", "-nofile", "-recursive"], dict(kinds, **{
+             "k/pipe.gb": FIFO, "k/socket.gb": SOCKET, "k/dangling.gb": Link("missing.gb"),
+             "k/file-link.gb": Link("rom.gb"), "k/sub/inner.gb": rom("INNER"), "k/dir-link": Link("sub"),
+             "k/zeros.gb": Link("/dev/zero"), "k/mem.gb": Link("/proc/self/mem")}), only="posix",
+             out=HEADER + kinds_rows + row("k/file-link.gb", 'A"B,C\xc4') + row("k/sub/inner.gb", "INNER")
+             + row("k/dir-link/inner.gb", "INNER"), sort_err=True,
+             err=messages("Not able to read at least 4 KiB from file k/%s. This file is probably not"
+                          " a GB ROM.\n", ["short.gb", "empty.gb", "pipe.gb", "socket.gb",
+                                           "zeros.gb", "mem.gb"])
+             + "Failed to open ROM file k/dangling.gb: %s\n" % ENOENT),
+        Case("a listing of thousands of entries", ["-input", "many", "-nofile"],
+             dict({"many/%d" % i: b"" for i in range(3000)}, **{"many/r.gb": rom("R")}),
+             out=HEADER + row(P("many/r.gb"), "R"), sort_err=True,
+             err=messages("Not able to read at least 4 KiB from file " + P("many/") + "%d. This file"
+                          " is probably not a GB ROM.\n", range(3000))),
+        Case("hostile file names", ["-input", "n", "-output", "out.csv", "-stdout"],
+             {"n/" + name: rom("T") for name in names}, only="posix",
+             out=csv_names(["n/" + name for name in names]),
+             files={"out.csv": csv_names(["n/" + name for name in names])}),
+
+        # The run's own files are never catalogued, whatever path names them.
+        *[Case("own output as " + spelling, ["-input", "roms", "-output", P(spelling), "-append",
+               "-stdout"], dict(top, **{"roms/out.csv": OUTPUT, "x": DIR}), out=HEADER + R,
+               files={"roms/out.csv": [OUTPUT, HEADER + R]})
+          for spelling in ("roms/./out.csv", "roms//out.csv", "x/../roms/out.csv")],
+        Case("own output as a link", ["-input", "roms", "-output", "link.csv", "-append", "-stdout"],
+             dict(top, **{"roms/out.csv": OUTPUT, "link.csv": Link("roms/out.csv"), "x": DIR}),
+             out=HEADER + R, files={"roms/out.csv": [OUTPUT, HEADER + R]}, only="posix"),
+        Case("own output in another letter case", ["-input", "roms", "-output", "roms\\OUT.CSV",
+             "-append", "-stdout"], dict(top, **{"roms/out.csv": OUTPUT}), out=HEADER + R,
+             files={"roms/out.csv": [OUTPUT, HEADER + R]}, only="windows"),
+        Case("own output named with -nofile", ["-input", ".", "-nofile", "-output", "out.csv"],
+             dict(top, **{"roms/out.csv": OUTPUT}), cwd="roms", out=HEADER + rows("." + S.sep)),
+        Case("own standard output in the tree", ["-input", "roms", "-nofile"], top,
+             stdout="roms/list.csv", out=HEADER + R),
+        *[Case("own program run as " + program, ["-input", S.a("tools"), "-nofile"],
+               dict({"tools/a.gb": rom("ALPHA"), "bin/cl": Link("../tools/cartolog")}),
+               program=program, cwd=cwd, out=HEADER + row(S.a("tools/a.gb"), "ALPHA"),
+               only="posix" if program == "bin/cl" else "")
+          for program, cwd in (("tools/cartolog", ""), ("./cartolog", "tools"),
+                               ("tools//cartolog", ""), ("bin/cl", ""))],
+
+        # Full devices: every row lost is a failure.
+        Case("file on a full device", ["-input", "roms", "-output", full, "-stdout"], top,
+             out=HEADER + R, err="Failed to write to output file %s: %s\n" % (full, ENOSPC), status=1,
+             needs=("/dev/full",)),
+        Case("stdout on a full device", ["-input", "roms", "-nofile"], top, stdout="/dev/full",
+             err=stdout_full, status=1, needs=("/dev/full",)),
+        *[Case("full device mid-walk " + " ".join(extra), ["-input", "roms"] + extra, many,
+               err=refused, status=1, needs=("/dev/full",), stdout=out)
+          for extra, out in ((["-output", full], ""), (["-output", full, "-append"], ""),
+                             (["-output", full, "-headless"], ""))],
+        Case("full stdout mid-walk", ["-input", "roms", "-nofile"], many, stdout="/dev/full",
+             err=stdout_full if S.windows else refused, status=1, needs=("/dev/full",)),
+        Case("full file mid-walk, stdout whole rows", ["-input", "roms", "-output", full, "-stdout"],
+             many, out=cut_short(many_rows), err=refused, status=1, needs=("/dev/full",)),
+        # Under wine /dev/full is a character device, which the runtime takes
+        # for a console: unbuffered, so the header line fails at once.
+        Case("full stdout mid-walk, file whole rows", ["-input", "roms", "-output", "out.csv",
+             "-stdout"], many, stdout="/dev/full", status=1, needs=("/dev/full",),
+             files={"out.csv": b"" if S.windows else cut_short(many_rows)},
+             err=stdout_full if S.windows else refused),
+
+        # Loops and faults.
+        *[Case("link loop " + name, ["-input", "loop", "-nofile", "-recursive"],
+               {"loop/a.gb": rom("LOOP"), "loop/" + name: Link(target)}, only="posix", status=1,
+               out=Check(lambda d, S: None if all(b"a.gb" in line for line in d.split(b"\n")[1:-1]) else "odd row"),
+               err=loop_check)
+          for name, target in (("l", "."), ("l" * 60, "."), ("sub/up", ".."))],
+        *[Case("file %s between listing and read" % what, ["-input", "roms", "-nofile"],
+               {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B"), "roms/c.gb": rom("C")},
+               fault="b.gb:" + what, out=HEADER + row("roms/a.gb", "ALPHA") + row("roms/c.gb", "C"),
+               err=message)
+          for what, message in (("remove", "Failed to open ROM file roms/b.gb: %s\n" % ENOENT),
+                                ("shrink", not_rom("roms/b.gb")), ("replace", not_rom("roms/b.gb")))],
+        Case("directory removed between listing and walk", ["-input", "roms", "-nofile", "-recursive"],
+             {"roms/sub": DIR}, fault="sub:remove", out=HEADER, status=1,
+             err="Couldn't find first file in directory roms/sub/*: %s\n" % ENOENT),
+
+        # The command line.
+        Case("unknown argument", ["-input", "roms", "-Input"], err="Unrecognised argument: -Input\n",
+             status=1),
+        Case("repeated input", ["-input", "d", "-input"], status=1,
+             err="'input' already specified. Which one did you want to use?\n"),
+        Case("missing value", ["-output", "-stdout"], err="Output path or filename missing.\n", status=1),
+        Case("repeated switches warn and go on", ["-stdout", "-stdout", "-input", "roms", "-stdout",
+             "-nofile"], top, out=HEADER + R,
+             err="Warning - More than one 'stdout' specified.\n" * 2),
+        Case("a stray argument stops the parse", ["-gui", "-gui", "d", "-bogus"], status=1,
+             err="Warning - More than one 'gui' specified.\nUnrecognised argument: d\n"),
+        *[Case("argument " + arg, ["-stdout", arg], err="Unrecognised argument: %s\n" % arg, status=1)
+          for arg in ("two words", '"quoted"', "trailing\\", 'back\\\\"slash', "%s%d")],
+
+        # What only the Windows build shows.
+        Case("characters up to FF are their bytes", ["-input", "r\xe9ms", "-nofile"],
+             {"r\u00e9ms/caf\u00e9.gb".encode(): rom("CAFE"), "r\u00e9ms/\u00ff.txt".encode(): b"no"},
+             out=HEADER + row("r\xe9ms\\caf\xe9.gb", "CAFE"), err=not_rom("r\xe9ms\\\xff.txt"),
+             only="windows"),
+        Case("a name beyond FF fails its row", ["-input", "roms", "-nofile"],
+             {"roms/\u0100.gb".encode(): rom("WIDE")}, out=HEADER, status=1, only="windows",
+             err="Failed to convert filename roms\\?.gb to a multibyte representation.: %s\n"
+                 % EILSEQ),
+    ]

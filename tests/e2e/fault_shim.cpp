@@ -1,0 +1,76 @@
+// Preloaded into the program by the end-to-end runner: strikes one fault at
+// the first open of a file whose last name is NAME, as CARTOLOG_FAULT =
+// "NAME:ACTION" says. That is the moment between a directory's listing and
+// the read of one of its files, which nothing outside the process can hit.
+// ACTION: remove (the file, or an empty directory, is gone), shrink (the file
+// is cut below 4 KiB), replace (a directory stands in the file's place).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+using OpenAt = int (*)(int, const char*, int, ...);
+std::atomic<bool> struck{false};
+
+OpenAt realOpenAt() {
+    static const auto real = reinterpret_cast<OpenAt>(dlsym(RTLD_NEXT, "openat"));
+    return real;
+}
+
+void strike(int dirfd, const char* path) {
+    const char* spec = std::getenv("CARTOLOG_FAULT");
+    const char* colon = spec != nullptr ? std::strchr(spec, ':') : nullptr;
+    const char* slash = std::strrchr(path, '/');
+    if (colon == nullptr || std::string_view(slash != nullptr ? slash + 1 : path) !=
+                                std::string_view(spec, static_cast<std::size_t>(colon - spec)) ||
+        struck.exchange(true)) {
+        return;
+    }
+    const std::string_view action(colon + 1);
+    if (action == "shrink") {
+        const int fd = realOpenAt()(dirfd, path, O_WRONLY | O_CLOEXEC);
+        if (fd < 0 || ftruncate(fd, 100) != 0) {
+            std::abort();
+        }
+        close(fd);
+        return;
+    }
+    if (unlinkat(dirfd, path, 0) != 0 && unlinkat(dirfd, path, AT_REMOVEDIR) != 0) {
+        std::abort();
+    }
+    if (action == "replace" && mkdirat(dirfd, path, 0700) != 0) {
+        std::abort();
+    }
+}
+
+mode_t modeOf(int flags, va_list args) {
+    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
+
+}  // namespace
+
+extern "C" int openat(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = modeOf(flags, args);
+    va_end(args);
+    strike(dirfd, path);
+    return realOpenAt()(dirfd, path, flags, mode);
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = modeOf(flags, args);
+    va_end(args);
+    strike(AT_FDCWD, path);
+    return realOpenAt()(AT_FDCWD, path, flags, mode);
+}

@@ -1,0 +1,32 @@
+#!/usr/bin/env python3
+"""Writes a few seeds per fuzz target, each near a case that matters, into
+OUT/TARGET/. Usage: seeds.py OUT"""
+import os
+import sys
+
+
+def image(texts):
+    """A 4 KiB image with each text at its offset; offset 0 names the file."""
+    data = bytearray(4096)
+    for offset, text in texts.items():
+        data[offset:offset + len(text)] = text
+    return bytes(data)
+
+
+SEEDS = {
+    "header": [image({0: b"roms/demo.gb", 0x134: b"DEMO", 0x147: b"\1\1\0\1"}),
+               image({0: b"a/b.gbc", 0x134: b"COLORTITLEXAB12\x80", 0x147: b"\x1b"}),
+               image({0: b'dir/"odd", \xe9\xff\n.gb', 0x134: b'A"B,C\nD', 0x14b: b"\x8f"}),
+               image({0: b"n.gb", 0x144: b"01", 0x14b: b"\x33"})],
+    "args": [b"\0".join(p) for p in ([b"-input", b"roms", b"-output", b"out.csv"],
+                                      [b"-recursive", b"-stdout", b"-headless", b"-append",
+                                       b"-nofile", b"-gui", b"-stdout"],
+                                      [b"-input", b"p" * 259], [b"-output", b"q" * 260],
+                                      [b"Failed to open %s", b"x" * 600, b"%%s \1\3"])],
+}
+
+for target, inputs in SEEDS.items():
+    os.makedirs(os.path.join(sys.argv[1], target), exist_ok=True)
+    for i, data in enumerate(inputs):
+        with open(os.path.join(sys.argv[1], target, str(i)), "wb") as f:
+            f.write(data)

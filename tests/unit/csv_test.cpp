@@ -1,0 +1,71 @@
+// The row writer, byte for byte: quoting, every byte kept, and failures.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "report/csv.h"
+#include "support.h"
+
+namespace {
+
+CartHeaderInfo demoInfo() {
+    RomImage rom;
+    rom.text(TITLE_OFFSET, "DEMO").text(CARTRIDGE_TYPE_OFFSET, std::string_view("\x01\x01\x00\x01", 4));
+    CartHeaderInfo info{};
+    EXPECT_TRUE(decodeHeader(rom.header(), info));
+    return info;
+}
+
+// The row for `info`, which must be written without a message.
+std::string rowOf(const CartHeaderInfo& info, const wchar_t* path) {
+    StreamCapture out;
+    MessageCapture messages;
+    EXPECT_TRUE(writeCsvRow(out.stream(), info, path));
+    EXPECT_EQ(messages.contents(), "");
+    return out.contents();
+}
+
+TEST(Csv, RowsByteForByte) {
+    EXPECT_EQ(rowOf(demoInfo(), L"D:\\roms\\demo.gb"),
+              R"("D:\roms\demo.gb","DEMO","","None","None","No","MBC1","64","0","Worldwide","0")"
+              "\n");
+    // Every byte is kept but the double quote, which is doubled.
+    CartHeaderInfo info = demoInfo();
+    std::strcpy(info.title, "A\"B,\t\n\r");
+    std::strcpy(info.code, "\"\"");
+    std::strcpy(info.maker, "\x80\xFF\x92");
+    info.version = 255;
+    info.colorGbSupport = 0xC0;
+    info.pakType = 0x21;
+    info.romSize = 9;
+    info.ramSize = 4;
+    const std::wstring path = std::wstring(253, L'\u00FF') + L"\"b,.gb";  // 259 units
+    EXPECT_EQ(rowOf(info, path.c_str()),
+              "\"" + std::string(253, '\xFF') + R"(""b,.gb","A""B,)" "\t\n\r" R"(","""""",")"
+              "\x80\xFF\x92" R"(","Exclusive","No","Unknown","Unknown","128","Worldwide","255")" "\n");
+}
+
+TEST(Csv, FailuresAreReportedAndFailTheRow) {
+    StreamCapture out;
+    MessageCapture messages;
+    EXPECT_FALSE(writeCsvRow(out.stream(), demoInfo(), L"x\u0100y.gb"));
+    EXPECT_EQ(out.contents(), "");  // nothing written before the check
+    std::string expected = "Failed to convert filename x?y.gb to a multibyte representation.: " +
+                           std::string(std::strerror(EILSEQ)) + "\n";
+    const char* name = "csv-test-read-only.tmp";
+    std::fclose(std::fopen(name, "wb"));
+    std::FILE* readOnly = std::fopen(name, "rb");  // every write fails
+    ASSERT_NE(readOnly, nullptr);
+    errno = 0;
+    EXPECT_FALSE(writeCsvRow(readOnly, demoInfo(), L"r.gb"));
+    const int error = errno;
+    EXPECT_NE(error, 0);
+    expected += "Failed to write header to the output file: " + std::string(std::strerror(error));
+    EXPECT_EQ(messages.contents(), expected + "\n");
+    std::fclose(readOnly);
+    std::remove(name);
+}
+
+}  // namespace
