@@ -76,16 +76,25 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
     // Rows reach the file in large writes rather than page by page.
     static char outputBuffer[64 * 1024];
     std::setvbuf(output, outputBuffer, _IOFBF, sizeof outputBuffer);
+    // A UTF-8 report file starts with the mark that spreadsheets look for,
+    // unless it is appended to a file that has content already.
+    if ((options.flags & OPT_UTF8) != 0 &&
+        ((options.flags & OPT_APPEND) == 0 ||
+         (std::fseek(output, 0, SEEK_END) == 0 && std::ftell(output) == 0))) {
+        std::fputs(UTF8_MARK, output);
+    }
     platform::fileIdOfStream(output, options.outputId);
     return true;
 }
 
 bool writeHeaderLines(const RunOptions& options, std::FILE* output) {
-    if ((options.flags & OPT_STDOUT) != 0 && std::fputs(CSV_HEADER_LINE, stdout) == EOF) {
+    const char* line =
+        (options.flags & OPT_VERIFY) != 0 ? CSV_VERIFY_HEADER_LINE : CSV_HEADER_LINE;
+    if ((options.flags & OPT_STDOUT) != 0 && std::fputs(line, stdout) == EOF) {
         reportError(L"Failed to write to stdout");
         return false;
     }
-    if (output != nullptr && std::fputs(CSV_HEADER_LINE, output) == EOF) {
+    if (output != nullptr && std::fputs(line, output) == EOF) {
         reportError(L"Failed to write to output file %s", options.outputPath);
         return false;
     }
@@ -127,11 +136,32 @@ bool finishStreams(const RunOptions& options, std::FILE* output, bool runSucceed
     return ok;
 }
 
+// -help and -version: a text on standard output, and nothing else done.
+int writeAnswer(const RunOptions& options) {
+    if ((options.flags & OPT_HELP) != 0) {
+        std::fputs(USAGE, stdout);
+    } else {
+        std::fputs("cartolog " CARTOLOG_VERSION "\n", stdout);
+    }
+    if (!flushed(stdout)) {
+        reportError(L"Failed to write to stdout");
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
 }  // namespace
 
 int runCartolog() {
+    diag::maskControlsInArguments(platform::isTerminal(stderr));
     RunOptions options;
-    if (!parseArguments(options) || !completeDefaults(options)) {
+    if (!parseArguments(options)) {
+        return EXIT_FAILED;
+    }
+    if ((options.flags & (OPT_HELP | OPT_VERSION)) != 0) {
+        return writeAnswer(options);
+    }
+    if (!completeDefaults(options)) {
         return EXIT_FAILED;
     }
     if ((options.flags & OPT_GUI) != 0) {
@@ -152,6 +182,13 @@ int runCartolog() {
     walk.file = output;
     walk.toStdout = (options.flags & OPT_STDOUT) != 0;
     walk.recursive = (options.flags & OPT_RECURSIVE) != 0;
+    walk.wholeImages = (options.flags & OPT_VERIFY) != 0;
+    walk.fileStyle.utf8 = (options.flags & OPT_UTF8) != 0;
+    walk.fileStyle.verify = walk.wholeImages;
+    walk.stdoutStyle = walk.fileStyle;
+    // A person reading a terminal sees no control bytes, in rows or in
+    // messages: a file name could otherwise rewrite what the terminal shows.
+    walk.stdoutStyle.maskControls = platform::isTerminal(stdout);
     walk.outputPath = options.outputPath;
     const auto args = platform::processArguments();
     walk.programPath = args.empty() ? L"" : args[0];

@@ -7,7 +7,7 @@ namespace {
 
 struct PathOption {
     const wchar_t* name;
-    std::uint8_t bit;
+    OptionFlags bit;
     const wchar_t* repeated;
     const wchar_t* missing;
     const wchar_t* copyFailed;
@@ -15,7 +15,7 @@ struct PathOption {
 
 struct Switch {
     const wchar_t* name;
-    std::uint8_t bit;
+    OptionFlags bit;
     const wchar_t* repeated;
 };
 
@@ -36,14 +36,40 @@ constexpr Switch SWITCHES[] = {
     {L"-headless",  OPT_HEADLESS,  L"Warning - More than one 'headless' specified.\n"},
     {L"-append",    OPT_APPEND,    L"Warning - More than one 'append' specified.\n"},
     {L"-gui",       OPT_GUI,       L"Warning - More than one 'gui' specified.\n"},
+    {L"-verify",    OPT_VERIFY,    L"Warning - More than one 'verify' specified.\n"},
+    {L"-utf8",      OPT_UTF8,      L"Warning - More than one 'utf8' specified.\n"},
+    // Asking twice for help or the version is no mistake worth a warning.
+    {L"-help",      OPT_HELP,      nullptr},
+    {L"--help",     OPT_HELP,      nullptr},
+    {L"-h",         OPT_HELP,      nullptr},
+    {L"-?",         OPT_HELP,      nullptr},
+    {L"/?",         OPT_HELP,      nullptr},
+    {L"-version",   OPT_VERSION,   nullptr},
+    {L"--version",  OPT_VERSION,   nullptr},
 };
 // clang-format on
 
-wchar_t (&pathOf(RunOptions& options, std::uint8_t bit))[platform::PATH_CAPACITY] {
+wchar_t (&pathOf(RunOptions& options, OptionFlags bit))[platform::PATH_CAPACITY] {
     return bit == OPT_INPUT ? options.inputPath : options.outputPath;
 }
 
 }  // namespace
+
+const char USAGE[] =
+    "Usage: cartolog [option]...\n"
+    "Writes one CSV row for each Game Boy ROM image in a folder.\n"
+    "\n"
+    "  -input DIR     the folder to catalogue (default: the current folder)\n"
+    "  -output PATH   the CSV file, or a folder to hold output.csv (default: the input folder)\n"
+    "  -stdout        write the CSV to standard output as well\n"
+    "  -nofile        write no file: the CSV goes to standard output only\n"
+    "  -recursive     catalogue every folder below the input folder too\n"
+    "  -headless      leave out the line of column names\n"
+    "  -append        add to the end of the output file instead of replacing it\n"
+    "  -verify        add three columns: Logo, Header Checksum and Global Checksum\n"
+    "  -utf8          write the CSV in UTF-8\n"
+    "  -help          show this text and stop (also --help, -h, -?, /?)\n"
+    "  -version       show the version and stop (also --version)\n";
 
 bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args) {
     options.flags = 0;
@@ -78,7 +104,7 @@ bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args) {
         }
         for (const Switch& option : SWITCHES) {
             if (samePath(arg, option.name)) {
-                if ((options.flags & option.bit) != 0) {
+                if ((options.flags & option.bit) != 0 && option.repeated != nullptr) {
                     reportPlain(option.repeated);
                 }
                 options.flags |= option.bit;

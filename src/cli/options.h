@@ -6,23 +6,33 @@
 
 #include "platform/platform.h"
 
-inline constexpr std::uint8_t OPT_INPUT = 0x01;      // -input
-inline constexpr std::uint8_t OPT_OUTPUT = 0x02;     // -output
-inline constexpr std::uint8_t OPT_STDOUT = 0x04;     // -stdout, or implied by -nofile
-inline constexpr std::uint8_t OPT_NOFILE = 0x08;     // -nofile
-inline constexpr std::uint8_t OPT_RECURSIVE = 0x10;  // -recursive
-inline constexpr std::uint8_t OPT_HEADLESS = 0x20;   // -headless
-inline constexpr std::uint8_t OPT_APPEND = 0x40;     // -append
-inline constexpr std::uint8_t OPT_GUI = 0x80;        // -gui, refused by the driver
+using OptionFlags = std::uint16_t;
+
+inline constexpr OptionFlags OPT_INPUT = 0x01;      // -input
+inline constexpr OptionFlags OPT_OUTPUT = 0x02;     // -output
+inline constexpr OptionFlags OPT_STDOUT = 0x04;     // -stdout, or implied by -nofile
+inline constexpr OptionFlags OPT_NOFILE = 0x08;     // -nofile
+inline constexpr OptionFlags OPT_RECURSIVE = 0x10;  // -recursive
+inline constexpr OptionFlags OPT_HEADLESS = 0x20;   // -headless
+inline constexpr OptionFlags OPT_APPEND = 0x40;     // -append
+inline constexpr OptionFlags OPT_GUI = 0x80;        // -gui, refused by the driver
+inline constexpr OptionFlags OPT_VERIFY = 0x100;    // -verify
+inline constexpr OptionFlags OPT_ZIP = 0x200;       // -zip
+inline constexpr OptionFlags OPT_UTF8 = 0x400;      // -utf8
+inline constexpr OptionFlags OPT_HELP = 0x800;      // -help and its other spellings
+inline constexpr OptionFlags OPT_VERSION = 0x1000;  // -version, --version
 
 struct RunOptions {
-    std::uint8_t flags = 0;
+    OptionFlags flags = 0;
     wchar_t inputPath[platform::PATH_CAPACITY] = {};   // -input, or the current directory
     wchar_t outputPath[platform::PATH_CAPACITY] = {};  // -output, or the input path
     // Set by the driver: the output file's identity, so that the walk never
     // catalogues it, whatever path names it.
     platform::FileId outputId;
 };
+
+// What -help prints.
+extern const char USAGE[];
 
 /// Reads `args` (argument zero first, never examined) into `options`. False
 /// when the command line is unusable; the message has been printed.

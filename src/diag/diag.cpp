@@ -10,6 +10,7 @@ namespace diag {
 namespace {
 
 std::FILE* messageStream = nullptr;
+bool maskControls = false;
 
 std::FILE* messages() { return messageStream != nullptr ? messageStream : stderr; }
 
@@ -21,7 +22,7 @@ void substitute(const wchar_t* format, std::span<const wchar_t* const> args, Put
         if (f[0] == L'%' && f[1] == L's') {
             if (next < args.size() && args[next] != nullptr) {
                 for (const wchar_t* a = args[next]; *a != L'\0'; ++a) {
-                    put(*a);
+                    put(maskControls && (*a < 0x20 || *a == 0x7F) ? L'?' : *a);
                 }
             }
             ++next;
@@ -79,6 +80,8 @@ struct StderrWriter {
 }  // namespace
 
 void setMessageStream(std::FILE* stream) { messageStream = stream; }
+
+void maskControlsInArguments(bool mask) { maskControls = mask; }
 
 std::size_t formatMessage(std::span<wchar_t> out, const wchar_t* format,
                           std::span<const wchar_t* const> args) {

@@ -1,5 +1,6 @@
 #include "header/rom_header.h"
 
+#include <algorithm>
 #include <array>
 
 #include "diag/diag.h"
@@ -30,6 +31,18 @@ bool copyField(char (&field)[N], const std::uint8_t* bytes, std::size_t count) {
 
 constexpr std::size_t at(std::size_t romOffset) { return romOffset - HEADER_START; }
 
+// The logo that the console compares before it starts a cartridge.
+constexpr std::uint8_t LOGO[] = {
+    0xCE, 0xED, 0x66, 0x66, 0xCC, 0x0D, 0x00, 0x0B, 0x03, 0x73, 0x00, 0x83, 0x00, 0x0C, 0x00, 0x0D,
+    0x00, 0x08, 0x11, 0x1F, 0x88, 0x89, 0x00, 0x0E, 0xDC, 0xCC, 0x6E, 0xE6, 0xDD, 0xDD, 0xD9, 0x99,
+    0xBB, 0xBB, 0x67, 0x63, 0x6E, 0x0E, 0xEC, 0xCC, 0xDD, 0xDC, 0x99, 0x9F, 0xBB, 0xB9, 0x33, 0x3E,
+};
+
+Check checkOf(bool valid) { return valid ? Check::Valid : Check::Invalid; }
+
+// The rest of a file with -verify is read through this, in large reads.
+std::uint8_t bulk[256 * 1024];
+
 }  // namespace
 
 bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info) {
@@ -54,6 +67,13 @@ bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderI
     info.version = header[at(VERSION_OFFSET)];
     const std::uint8_t newCode[2] = {header[at(NEW_LICENSEE_OFFSET)],
                                      header[at(NEW_LICENSEE_OFFSET + 1)]};
+    info.logo = checkOf(std::equal(std::begin(LOGO), std::end(LOGO), &header[at(LOGO_OFFSET)]));
+    std::uint8_t headerSum = 0;
+    for (std::size_t offset = TITLE_OFFSET; offset < HEADER_CHECKSUM_OFFSET; ++offset) {
+        headerSum = static_cast<std::uint8_t>(headerSum - header[at(offset)] - 1);
+    }
+    info.headerChecksum = checkOf(headerSum == header[at(HEADER_CHECKSUM_OFFSET)]);
+    info.globalChecksum = Check::Unknown;
     const char* maker = lookupMaker(header[at(OLD_LICENSEE_OFFSET)], newCode);
     return copyField(info.maker, reinterpret_cast<const std::uint8_t*>(maker),
                      sizeof info.maker);
@@ -74,7 +94,29 @@ bool openRomFile(const wchar_t* path, const platform::DirListing* listing,
     return true;
 }
 
-bool readRom(platform::File& file, const wchar_t* path, CartHeaderInfo& info) {
+void GlobalSum::add(std::span<const std::uint8_t> bytes) {
+    std::uint32_t total = sum;
+    for (const std::uint8_t byte : bytes) {
+        if (length == GLOBAL_CHECKSUM_OFFSET) {
+            stored = static_cast<std::uint16_t>(byte << 8);
+        } else if (length == GLOBAL_CHECKSUM_OFFSET + 1) {
+            stored = static_cast<std::uint16_t>(stored | byte);
+        } else {
+            total += byte;
+        }
+        ++length;
+    }
+    sum = static_cast<std::uint16_t>(total);
+}
+
+Check GlobalSum::verdict(bool complete) const {
+    if (!complete || length > LARGEST_ROM) {
+        return Check::Unknown;
+    }
+    return checkOf(sum == stored);
+}
+
+bool readRom(platform::File& file, const wchar_t* path, bool wholeImage, CartHeaderInfo& info) {
     std::array<std::uint8_t, ROM_READ_SIZE> buffer;
     std::size_t got = 0;
     // A failed read counts as a short one: either way the file is no ROM.
@@ -88,6 +130,23 @@ bool readRom(platform::File& file, const wchar_t* path, CartHeaderInfo& info) {
         reportError(L"Failed to read GB header from file %s", path);
         return false;
     }
+    if (wholeImage) {
+        GlobalSum sum;
+        sum.add(buffer);
+        bool complete = true;
+        // One byte past the largest ROM tells that the file is longer.
+        while (complete && sum.length <= LARGEST_ROM) {
+            const auto room = static_cast<std::size_t>(
+                std::min<std::uint64_t>(sizeof bulk, LARGEST_ROM + 1 - sum.length));
+            std::size_t got = 0;
+            complete = platform::readFile(file, std::span(bulk, room), got);
+            sum.add(std::span(bulk, got));
+            if (got < room) {
+                break;
+            }
+        }
+        info.globalChecksum = sum.verdict(complete);
+    }
     return true;
 }
 
@@ -96,7 +155,7 @@ bool readRomHeader(const wchar_t* path, CartHeaderInfo& info) {
     if (!openRomFile(path, nullptr, nullptr, false, file)) {
         return false;
     }
-    const bool decoded = readRom(file, path, info);
+    const bool decoded = readRom(file, path, false, info);
     platform::closeFile(file);
     return decoded;
 }

@@ -14,6 +14,7 @@ inline constexpr std::size_t HEADER_START = 0x100;
 inline constexpr std::size_t HEADER_SPAN = ROM_READ_SIZE - HEADER_START;
 
 // Header fields by their ROM offset.
+inline constexpr std::size_t LOGO_OFFSET = 0x104;
 inline constexpr std::size_t TITLE_OFFSET = 0x134;
 inline constexpr std::size_t MANUFACTURER_CODE_OFFSET = 0x13F;
 inline constexpr std::size_t CGB_FLAG_OFFSET = 0x143;
@@ -25,10 +26,18 @@ inline constexpr std::size_t RAM_SIZE_OFFSET = 0x149;
 inline constexpr std::size_t DESTINATION_OFFSET = 0x14A;
 inline constexpr std::size_t OLD_LICENSEE_OFFSET = 0x14B;
 inline constexpr std::size_t VERSION_OFFSET = 0x14C;
+inline constexpr std::size_t HEADER_CHECKSUM_OFFSET = 0x14D;
+inline constexpr std::size_t GLOBAL_CHECKSUM_OFFSET = 0x14E;  // two bytes, high byte first
+
+// The largest ROM there is: a longer file's global checksum is not worked out.
+inline constexpr std::uint64_t LARGEST_ROM = 8u << 20;
 
 inline constexpr std::uint8_t CGB_COMPATIBLE = 0x80;
 inline constexpr std::uint8_t CGB_EXCLUSIVE = 0xC0;
 inline constexpr std::uint8_t SGB_SUPPORTED = 0x03;
+
+// What a check of -verify found.
+enum class Check : std::uint8_t { Unknown, Valid, Invalid };
 
 // The decoded header. Text fields hold the ROM's bytes unchanged, up to the
 // first zero byte.
@@ -43,10 +52,27 @@ struct CartHeaderInfo {
     std::int32_t ramSize;         // RAM size code, unchanged
     std::int32_t destination;     // destination code, unchanged
     std::uint8_t version;         // mask ROM version
+    Check logo;                   // the logo at 0x104-0x133 (-verify)
+    Check headerChecksum;         // 0x14D against 0x134-0x14C (-verify)
+    Check globalChecksum;         // 0x14E-0x14F against the whole image (-verify)
 };
 
-/// Fills `info` from `header`, the bytes from ROM offset 0x100 on. True when
-/// every field was stored; it reports nothing.
+// Sums an image for its global checksum as its bytes arrive in order; the two
+// bytes of the checksum itself are kept apart.
+struct GlobalSum {
+    std::uint64_t length = 0;
+    std::uint16_t sum = 0;
+    std::uint16_t stored = 0;
+
+    void add(std::span<const std::uint8_t> bytes);
+    /// Valid or Invalid for an image summed whole; Unknown when it could not
+    /// be read to its end (`complete` false) or is longer than the largest ROM.
+    Check verdict(bool complete) const;
+};
+
+/// Fills `info` from `header`, the bytes from ROM offset 0x100 on, the logo
+/// and header checksum checks included; the global checksum stays Unknown.
+/// True when every field was stored; it reports nothing.
 bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info);
 
 /// Reports `path` as a file that is no ROM (too short, or not a file at all).
@@ -58,10 +84,11 @@ void reportNotARom(const wchar_t* path);
 bool openRomFile(const wchar_t* path, const platform::DirListing* listing,
                  const platform::DirEntry* entry, bool wantId, platform::File& file);
 
-/// Reads the first 4 KiB of an open file and decodes its header into `info`.
-/// False when the file is no ROM or cannot be decoded: the failure has then
-/// been reported.
-bool readRom(platform::File& file, const wchar_t* path, CartHeaderInfo& info);
+/// Reads the first 4 KiB of an open file and decodes its header into `info`;
+/// with `wholeImage`, reads on to the end (at most the largest ROM and one
+/// byte more) for the global checksum. False when the file is no ROM or
+/// cannot be decoded: the failure has then been reported.
+bool readRom(platform::File& file, const wchar_t* path, bool wholeImage, CartHeaderInfo& info);
 
 /// Opens the file at `path`, reads its first 4 KiB and decodes its header
 /// into `info`. False when the file cannot be opened, is shorter than 4 KiB

@@ -18,6 +18,10 @@ inline constexpr std::size_t PATH_MAX_LENGTH = PATH_CAPACITY - 1;
 // The separator put between a directory path and a name.
 extern const wchar_t PATH_SEPARATOR;
 
+// True where a path's units are UTF-16 (Windows); elsewhere each unit is one
+// byte of the system's own name.
+extern const bool PATH_UNITS_ARE_UTF16;
+
 /// True when `unit`, as the last character of a directory path, already
 /// separates it from a name that follows.
 bool isTrailingSeparator(wchar_t unit);

@@ -15,6 +15,7 @@
 
 namespace platform {
 
+const bool PATH_UNITS_ARE_UTF16 = false;
 const wchar_t PATH_SEPARATOR = L'/';
 
 // A backslash is an ordinary byte in a POSIX file name.

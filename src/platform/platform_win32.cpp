@@ -17,6 +17,7 @@
 
 namespace platform {
 
+const bool PATH_UNITS_ARE_UTF16 = true;
 const wchar_t PATH_SEPARATOR = L'\\';
 
 // Windows takes either slash as a separator.

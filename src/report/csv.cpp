@@ -71,9 +71,112 @@ const char* fromList(const char* const (&list)[N], std::int32_t code) {
 }
 
 
-void putFieldThenComma(std::FILE* stream, const char* text) {
-    writeQuotedField(stream, text);
+// How the bytes of a text stand for characters, for a UTF-8 report.
+enum class Charset { Latin1, Windows1252 };
+
+// Windows-1252 at 0x80-0x9F; elsewhere it agrees with Latin-1. The maker
+// names hold 0x92, a right single quote.
+// clang-format off
+constexpr char16_t WINDOWS_1252_HIGH[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+};
+// clang-format on
+
+// Puts one byte of a field: a double quote twice, and to a person a control
+// byte as '?', so that no escape sequence reaches the terminal.
+void putFieldByte(std::FILE* stream, unsigned char byte, const RowStyle& style) {
+    if (byte == '"') {
+        platform::putByte('"', stream);
+    } else if (style.maskControls && (byte < 0x20 || byte == 0x7F)) {
+        byte = '?';
+    }
+    platform::putByte(byte, stream);
+}
+
+// Encodes one character in UTF-8; gives the count of bytes.
+std::size_t toUtf8(char32_t c, char (&out)[4]) {
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    const std::size_t count = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    constexpr unsigned LEAD[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    out[0] = static_cast<char>(LEAD[count] | (c >> (6 * (count - 1))));
+    for (std::size_t k = 1; k < count; ++k) {
+        out[k] = static_cast<char>(0x80 | ((c >> (6 * (count - 1 - k))) & 0x3F));
+    }
+    return count;
+}
+
+void putCharacter(std::FILE* stream, char32_t c, const RowStyle& style) {
+    if (c < 0x80) {
+        putFieldByte(stream, static_cast<unsigned char>(c), style);
+        return;
+    }
+    char bytes[4];
+    const std::size_t count = toUtf8(c, bytes);
+    for (std::size_t i = 0; i < count; ++i) {
+        platform::putByte(static_cast<unsigned char>(bytes[i]), stream);
+    }
+}
+
+// Puts the bytes of a text inside a field: as they are, or in a UTF-8 report
+// each byte above 0x7F as the character it stands for in `charset`.
+void putText(std::FILE* stream, std::string_view text, Charset charset, const RowStyle& style) {
+    for (const char byte : text) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (!style.utf8 || value < 0x80) {
+            putFieldByte(stream, value, style);
+        } else if (charset == Charset::Windows1252 && value < 0xA0) {
+            putCharacter(stream, WINDOWS_1252_HIGH[value - 0x80], style);
+        } else {
+            putCharacter(stream, value, style);
+        }
+    }
+}
+
+void putField(std::FILE* stream, std::string_view text, Charset charset, const RowStyle& style) {
+    platform::putByte('"', stream);
+    putText(stream, text, charset, style);
+    platform::putByte('"', stream);
     platform::putByte(',', stream);
+}
+
+// The path as the report's bytes: each unit up to 0xFF as that byte, or in a
+// UTF-8 report the system's own reading of the name. False when it cannot
+// be written, with errno set.
+bool encodePath(const wchar_t* path, bool utf8, char (&out)[4 * platform::PATH_CAPACITY],
+                std::size_t& length) {
+    length = 0;
+    for (std::size_t i = 0; path[i] != L'\0'; ++i) {
+        const auto unit = static_cast<std::uint32_t>(path[i]);
+        if (!utf8 || !platform::PATH_UNITS_ARE_UTF16 || unit < 0x80) {
+            if (unit > 0xFF) {
+                errno = EILSEQ;
+                return false;
+            }
+            out[length++] = static_cast<char>(unit);
+            continue;
+        }
+        // UTF-16: a pair of surrogates is one character; a lone one is none.
+        char32_t c = unit;
+        const auto next = static_cast<std::uint32_t>(path[i + 1]);
+        if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+            c = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+            ++i;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        char encoded[4];
+        const std::size_t count = toUtf8(c, encoded);
+        for (std::size_t k = 0; k < count; ++k) {
+            out[length++] = encoded[k];
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -95,50 +198,51 @@ const char* romSizeText(std::int32_t code) { return fromList(ROM_SIZES, code); }
 const char* ramSizeText(std::int32_t code) { return fromList(RAM_SIZES, code); }
 const char* destinationText(std::int32_t code) { return fromList(DESTINATIONS, code); }
 
-bool narrowPath(const wchar_t* path, char* out, std::size_t capacity) {
-    std::size_t length = 0;
-    for (; path[length] != L'\0'; ++length) {
-        const auto unit = static_cast<std::uint32_t>(path[length]);
-        if (unit > 0xFF || length + 1 >= capacity) {
-            errno = EILSEQ;
-            return false;
-        }
-        out[length] = static_cast<char>(unit);
+const char* checkText(Check check) {
+    switch (check) {
+        case Check::Valid:
+            return "Valid";
+        case Check::Invalid:
+            return "Invalid";
+        default:
+            return UNKNOWN;
     }
-    if (capacity == 0) {
-        return false;
-    }
-    out[length] = '\0';
-    return true;
 }
 
 void writeQuotedField(std::FILE* stream, const char* text) {
     platform::putByte('"', stream);
-    for (; *text != '\0'; ++text) {
-        if (*text == '"') {
-            platform::putByte('"', stream);
-        }
-        platform::putByte(static_cast<unsigned char>(*text), stream);
-    }
+    putText(stream, text, Charset::Latin1, RowStyle{});
     platform::putByte('"', stream);
 }
 
-bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path) {
-    char filename[2 * platform::PATH_CAPACITY];
-    if (!narrowPath(path, filename, sizeof filename)) {
+bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path,
+                 const RowStyle& style, const std::string_view* member) {
+    char filename[4 * platform::PATH_CAPACITY];
+    std::size_t length = 0;
+    if (!encodePath(path, style.utf8, filename, length)) {
         reportError(L"Failed to convert filename %s to a multibyte representation.", path);
         return false;
     }
-    putFieldThenComma(stream, filename);
-    putFieldThenComma(stream, info.title);
-    putFieldThenComma(stream, info.code);
-    putFieldThenComma(stream, info.maker);
-    putFieldThenComma(stream, colorGbText(info.colorGbSupport));
-    putFieldThenComma(stream, superGbText(info.superGbSupport));
-    putFieldThenComma(stream, pakTypeText(info.pakType));
-    putFieldThenComma(stream, romSizeText(info.romSize));
-    putFieldThenComma(stream, ramSizeText(info.ramSize));
-    putFieldThenComma(stream, destinationText(info.destination));
+    // The path's bytes are already the report's: only quotes and controls
+    // are looked at again.
+    const RowStyle bytesOnly{false, false, style.maskControls};
+    platform::putByte('"', stream);
+    putText(stream, {filename, length}, Charset::Latin1, bytesOnly);
+    if (member != nullptr) {
+        platform::putByte('#', stream);
+        putText(stream, *member, Charset::Latin1, bytesOnly);
+    }
+    platform::putByte('"', stream);
+    platform::putByte(',', stream);
+    putField(stream, info.title, Charset::Latin1, style);
+    putField(stream, info.code, Charset::Latin1, style);
+    putField(stream, info.maker, Charset::Windows1252, style);
+    putField(stream, colorGbText(info.colorGbSupport), Charset::Latin1, style);
+    putField(stream, superGbText(info.superGbSupport), Charset::Latin1, style);
+    putField(stream, pakTypeText(info.pakType), Charset::Latin1, style);
+    putField(stream, romSizeText(info.romSize), Charset::Latin1, style);
+    putField(stream, ramSizeText(info.ramSize), Charset::Latin1, style);
+    putField(stream, destinationText(info.destination), Charset::Latin1, style);
 
     char digits[4];
     std::size_t count = 0;
@@ -152,6 +256,14 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
         platform::putByte(digits[--count], stream);
     }
     platform::putByte('"', stream);
+    if (style.verify) {
+        for (const Check check : {info.logo, info.headerChecksum, info.globalChecksum}) {
+            platform::putByte(',', stream);
+            platform::putByte('"', stream);
+            putText(stream, checkText(check), Charset::Latin1, style);
+            platform::putByte('"', stream);
+        }
+    }
     platform::putByte('\n', stream);
 
     if (std::ferror(stream) != 0) {

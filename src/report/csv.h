@@ -3,26 +3,41 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
-struct CartHeaderInfo;
+#include "header/rom_header.h"
 
 inline constexpr const char CSV_HEADER_LINE[] =
     "Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
     "ROM Size in KiB,RAM Size in KiB,Destination,Version\n";
+
+// The header line with the three columns of -verify.
+inline constexpr const char CSV_VERIFY_HEADER_LINE[] =
+    "Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
+    "ROM Size in KiB,RAM Size in KiB,Destination,Version,Logo,Header Checksum,Global Checksum\n";
+
+// The byte order mark that starts a UTF-8 report file.
+inline constexpr const char UTF8_MARK[] = "\xEF\xBB\xBF";
+
+// How the rows of one destination are written.
+struct RowStyle {
+    bool utf8 = false;          // -utf8: every field in UTF-8
+    bool verify = false;        // -verify: the three checks after the version
+    bool maskControls = false;  // a person reads it: control bytes show as '?'
+};
 
 /// Writes `text` as one double-quoted field, each double quote doubled and
 /// every other byte as it is. Write errors show in the stream's error
 /// indicator.
 void writeQuotedField(std::FILE* stream, const char* text);
 
-/// Writes the row of one decoded ROM whose file is `path`. False after a
-/// failure, which has been reported: the path cannot be narrowed to bytes
-/// (nothing written), or the stream's error indicator is set after the row.
-bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path);
-
-/// Narrows a path unit by unit: 0x00-0xFF become the byte of the same value.
-/// False at the first unit above 0xFF or when `out` is too small.
-bool narrowPath(const wchar_t* path, char* out, std::size_t capacity);
+/// Writes the row of one decoded ROM whose file is `path`; `member`, when
+/// given, names the archive entry that held it, after the path and "#".
+/// False after a failure, which has been reported: the path cannot be
+/// written in the report's encoding (nothing written), or the stream's error
+/// indicator is set after the row.
+bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path,
+                 const RowStyle& style = {}, const std::string_view* member = nullptr);
 
 // The texts of the coded columns.
 const char* colorGbText(std::int32_t value);
@@ -31,3 +46,4 @@ const char* pakTypeText(std::int32_t code);
 const char* romSizeText(std::int32_t code);
 const char* ramSizeText(std::int32_t code);
 const char* destinationText(std::int32_t code);
+const char* checkText(Check check);

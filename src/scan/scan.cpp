@@ -58,8 +58,8 @@ bool knowsOwnFiles(const WalkSettings& walk) {
 }
 
 bool writeRows(const WalkSettings& walk, const CartHeaderInfo& info, const wchar_t* path) {
-    return (walk.file == nullptr || writeCsvRow(walk.file, info, path)) &&
-           (!walk.toStdout || writeCsvRow(stdout, info, path));
+    return (walk.file == nullptr || writeCsvRow(walk.file, info, path, walk.fileStyle)) &&
+           (!walk.toStdout || writeCsvRow(stdout, info, path, walk.stdoutStyle));
 }
 
 // Reads one file and writes its row; false ends the walk. The run's own files
@@ -80,7 +80,7 @@ bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry
         return true;
     }
     const bool own = isOwnFile(walk, file.id);
-    const bool decoded = !own && readRom(file, path, info);
+    const bool decoded = !own && readRom(file, path, walk.wholeImages, info);
     platform::closeFile(file);
     return !decoded || writeRows(walk, info, path);
 }

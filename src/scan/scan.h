@@ -4,12 +4,16 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "report/csv.h"
 
 // What the walk needs from the run: where rows go and which files are its own.
 struct WalkSettings {
     std::FILE* file = nullptr;          // the output file; null when there is none
     bool toStdout = false;              // -stdout, or implied by -nofile
     bool recursive = false;             // -recursive
+    bool wholeImages = false;           // -verify: each ROM is read to its end
+    RowStyle fileStyle;                 // how rows are written to the file
+    RowStyle stdoutStyle;               // and to standard output
     const wchar_t* outputPath = L"";    // passed over by its exact path
     const wchar_t* programPath = L"";   // argument zero, passed over the same way
     // Passed over whatever path names them: the output file, the running

@@ -8,10 +8,13 @@ import csv
 import errno
 import io
 import os
+import re
 from dataclasses import dataclass, field
 
 HEADER = ("Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
           "ROM Size in KiB,RAM Size in KiB,Destination,Version\n")
+VERIFY_HEADER = HEADER[:-1] + ",Logo,Header Checksum,Global Checksum\n"
+MARK = b"\xef\xbb\xbf"
 DIR, FIFO, SOCKET = object(), object(), object()
 ERANGE, ENOENT, ENOSPC, EILSEQ = (os.strerror(n) for n in (errno.ERANGE, errno.ENOENT,
                                                           errno.ENOSPC, errno.EILSEQ))
@@ -67,12 +70,32 @@ def rom(title, size=4096, **at):
     return bytes(image)
 
 
+LOGO = bytes.fromhex("CEED6666CC0D000B03730083000C000D0008111F8889000EDCCC6EE6DDDDD999"
+                     "BBBB67636E0EECCCDDDC999FBBB9333E")
+
+
+def valid(title, size=32768, spoil=None):
+    """A ROM image that passes every check of -verify, worked out here; with
+    `spoil` one check's bytes are changed after the others are made right."""
+    image = bytearray(rom(title, size))
+    image[0x104:0x134] = LOGO
+    if spoil == "logo":
+        image[0x104] ^= 1
+    x = 0
+    for byte in image[0x134:0x14D]:
+        x = (x - byte - 1) & 0xFF
+    image[0x14D] = x if spoil != "header" else x ^ 1
+    total = (sum(image) - image[0x14E] - image[0x14F]) & 0xFFFF
+    image[0x14E:0x150] = (total ^ (1 if spoil == "global" else 0)).to_bytes(2, "big")
+    return bytes(image)
+
+
 def q(text):
     return '"' + text.replace('"', '""') + '"'
 
 
-def row(path, title, rest='"","None","None","No","MBC1","64","0","Worldwide","0"'):
-    return q(path) + "," + q(title) + "," + rest + "\n"
+def row(path, title, rest='"","None","None","No","MBC1","64","0","Worldwide","0"', checks=()):
+    return ",".join([q(path), q(title), rest] + [q(c) for c in checks]) + "\n"
 
 
 def messages(template, paths):
@@ -168,6 +191,17 @@ def cases(S):
     names = ['"', '""', 'a"b""c', ",", "a,b,,c", "\t", "line\nbreak", "\r\n", "cr\rlf", '"\n",',
              "\xc3\x28", "\xed\xa0\x80", "\xff\xfe", " ", "-input", "%s%n%%"]
     names += ["b%c.gb" % c for c in range(1, 256) if c != ord("/")]
+    verified = VERIFY_HEADER + "".join(
+        row(P("v/" + name), title, checks=checks) for name, title, checks in (
+            ("good.gb", "GOOD", ("Valid",) * 3), ("logo.gb", "LOGO", ("Invalid", "Valid", "Valid")),
+            ("header.gb", "HEADER", ("Valid", "Invalid", "Valid")),
+            ("global.gb", "GLOBAL", ("Valid", "Valid", "Invalid")),
+            ("plain.gb", "PLAIN", ("Invalid", "Invalid", "Invalid")),
+            ("8m.gb", "EIGHT", ("Valid",) * 3), ("over.gb", "OVER", ("Valid", "Valid", "Unknown"))))
+    usage = Check(lambda d, S: None if d.startswith(b"Usage: cartolog") and b"-verify" in d else "usage")
+    utf8_tree = {"u/caf\xc3\xa9.gb": rom("T\xc4", at_0x14B=0x8F)}
+    utf8_rows = HEADER + row(P("u/caf\xc3\xa9.gb"), "T\xc3\x84",
+                             '"","I\xe2\x80\x99Max","None","No","MBC1","64","0","Worldwide","0"')
     loop_check = Check(lambda data, S: None if data.count(b"\n") == 1 else "not one message: %r" % data)
 
     return [
@@ -288,7 +322,7 @@ def cases(S):
         Case("own output named with -nofile", ["-input", ".", "-nofile", "-output", "out.csv"],
              dict(top, **{"roms/out.csv": OUTPUT}), cwd="roms", out=HEADER + rows("." + S.sep)),
         Case("own standard output in the tree", ["-input", "roms", "-nofile"], top,
-             stdout="roms/list.csv", out=HEADER + R),
+             stdout="roms/list.csv", out=HEADER + R, only="posix"),
         *[Case("own program run as " + program, ["-input", S.a("tools"), "-nofile"],
                dict({"tools/a.gb": rom("ALPHA"), "bin/cl": Link("../tools/cartolog")}),
                program=program, cwd=cwd, out=HEADER + row(S.a("tools/a.gb"), "ALPHA"),
@@ -346,6 +380,41 @@ def cases(S):
              err="Warning - More than one 'gui' specified.\nUnrecognised argument: d\n"),
         *[Case("argument " + arg, ["-stdout", arg], err="Unrecognised argument: %s\n" % arg, status=1)
           for arg in ("two words", '"quoted"', "trailing\\", 'back\\\\"slash', "%s%d")],
+
+        # -verify: the logo and both checksums.
+        Case("-verify", ["-input", "v", "-verify", "-output", "v.csv", "-stdout"],
+             {"v/good.gb": valid("GOOD"), "v/logo.gb": valid("LOGO", spoil="logo"),
+              "v/header.gb": valid("HEADER", spoil="header"), "v/global.gb": valid("GLOBAL", spoil="global"),
+              "v/plain.gb": rom("PLAIN"), "v/8m.gb": Sparse(valid("EIGHT", 4096), 8 << 20),
+              "v/over.gb": Sparse(valid("OVER", 4096), (8 << 20) + 1)},
+             out=verified, files={"v.csv": verified}),
+        Case("-help", ["-stdout", "-help", "-gui", "-version"], top, out=usage),
+        *[Case("help as " + spelling, [spelling], out=usage) for spelling in ("--help", "-h", "-?", "/?")],
+        Case("-version", ["--version", "-version"], out=Check(
+             lambda d, S: None if re.fullmatch(rb"cartolog \d+\.\d+\.\d+" + S.nl.encode(), d) else "no version")),
+        Case("a bad argument before -help", ["-bogus", "-help"], err="Unrecognised argument: -bogus\n",
+             status=1),
+
+        # -utf8: the report in UTF-8 whatever the bytes.
+        Case("-utf8", ["-input", "u", "-utf8", "-output", "u.csv", "-stdout"], utf8_tree, out=utf8_rows,
+             files={"u.csv": [MARK, utf8_rows]}),
+        Case("-utf8 -append to a file with content", ["-input", "u", "-utf8", "-output", "u.csv",
+             "-append", "-headless"], dict(utf8_tree, **{"u.csv": b"x\n"}),
+             files={"u.csv": [b"x\n", utf8_rows[len(HEADER):]]}),
+        Case("-utf8 -append to an empty file", ["-input", "u", "-utf8", "-output", "u.csv", "-append"],
+             dict(utf8_tree, **{"u.csv": b""}), files={"u.csv": [MARK, utf8_rows]}),
+        Case("-utf8 keeps a name that is not UTF-8", ["-input", "u", "-utf8", "-nofile", "-headless"],
+             {b"u/\xff.gb": rom("X")}, out=row(P("u/\xff.gb"), "X"), only="posix"),
+        Case("-utf8 writes any name", ["-input", "u", "-utf8", "-nofile", "-headless"],
+             {"u/\u30c6.gb".encode(): rom("X")}, out=row(P("u/\xe3\x83\x86.gb"), "X")),
+
+        # Control bytes never reach a terminal; files and pipes keep them.
+        Case("a terminal sees no escape sequence", ["-input", "t", "-nofile", "-headless"],
+             {"t/\x1b]0;x\x07.gb": rom("T\x1b[2J"), "t/\x1b[31m": b"short"}, streams={"tty": "stdout"},
+             out=row(P("t/?]0;x?.gb"), "T?[2J"), err=not_rom(P("t/\x1b[31m")), only="posix"),
+        Case("a terminal sees no escape sequence in messages", ["-input", "t", "-nofile", "-headless"],
+             {"t/\x1b[31m": b"short"}, streams={"tty": "stderr"}, err=not_rom(P("t/?[31m")),
+             only="posix"),
 
         # What only the Windows build shows.
         Case("characters up to FF are their bytes", ["-input", "r\xe9ms", "-nofile"],

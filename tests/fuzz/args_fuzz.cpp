@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -18,9 +20,13 @@
 
 namespace {
 
-// Option i sets bit 1 << i.
-const std::wstring OPTIONS[] = {L"-input",     L"-output",   L"-stdout", L"-nofile",
-                                L"-recursive", L"-headless", L"-append", L"-gui"};
+const std::pair<std::wstring, unsigned> OPTIONS[] = {
+    {L"-input", OPT_INPUT},       {L"-output", OPT_OUTPUT},     {L"-stdout", OPT_STDOUT},
+    {L"-nofile", OPT_NOFILE},     {L"-recursive", OPT_RECURSIVE}, {L"-headless", OPT_HEADLESS},
+    {L"-append", OPT_APPEND},     {L"-gui", OPT_GUI},           {L"-verify", OPT_VERIFY},
+    {L"-utf8", OPT_UTF8},         {L"-help", OPT_HELP},         {L"--help", OPT_HELP},
+    {L"-h", OPT_HELP},            {L"-?", OPT_HELP},            {L"/?", OPT_HELP},
+    {L"-version", OPT_VERSION},   {L"--version", OPT_VERSION}};
 
 void checkParse(const std::vector<std::wstring>& pieces) {
     std::vector<const wchar_t*> argv = {L"cartolog"};
@@ -38,11 +44,11 @@ void checkParse(const std::vector<std::wstring>& pieces) {
     unsigned given = 0;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         std::size_t option = 0;
-        while (option < 8 && pieces[i] != OPTIONS[option]) {
+        while (option < std::size(OPTIONS) && pieces[i] != OPTIONS[option].first) {
             ++option;
         }
-        fuzz::require(option < 8, "every accepted argument is an option or its value");
-        given |= 1u << option;
+        fuzz::require(option < std::size(OPTIONS), "every accepted argument is an option or its value");
+        given |= OPTIONS[option].second;
         if (option < 2) {
             fuzz::require(i + 1 < pieces.size(), "a path option has its value");
             const wchar_t* path = option == 0 ? options.inputPath : options.outputPath;
