@@ -87,15 +87,27 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
     return true;
 }
 
+// A pipe whose reader has gone is not reported: the run ends as filters end.
+void reportWriteFailure(std::FILE* stream, const RunOptions& options) {
+    if (platform::readerGone(stream)) {
+        return;
+    }
+    if (stream == stdout) {
+        reportError(L"Failed to write to stdout");
+    } else {
+        reportError(L"Failed to write to output file %s", options.outputPath);
+    }
+}
+
 bool writeHeaderLines(const RunOptions& options, std::FILE* output) {
     const char* line =
         (options.flags & OPT_VERIFY) != 0 ? CSV_VERIFY_HEADER_LINE : CSV_HEADER_LINE;
     if ((options.flags & OPT_STDOUT) != 0 && std::fputs(line, stdout) == EOF) {
-        reportError(L"Failed to write to stdout");
+        reportWriteFailure(stdout, options);
         return false;
     }
     if (output != nullptr && std::fputs(line, output) == EOF) {
-        reportError(L"Failed to write to output file %s", options.outputPath);
+        reportWriteFailure(output, options);
         return false;
     }
     return true;
@@ -115,21 +127,22 @@ bool finishStreams(const RunOptions& options, std::FILE* output, bool runSucceed
     bool ok = true;
     if (output != nullptr) {
         const bool failedBefore = std::ferror(output) != 0;
+        // The flush's failure is reported before the close, while errno
+        // still tells it.
         bool arrived = flushed(output);
-        const int flushError = errno;
-        arrived = std::fclose(output) == 0 && arrived;
-        if (!arrived) {
-            if (runSucceeded || !failedBefore) {
-                errno = flushError;
-                reportError(L"Failed to write to output file %s", options.outputPath);
-            }
-            ok = false;
+        if (!arrived && (runSucceeded || !failedBefore)) {
+            reportWriteFailure(output, options);
         }
+        if (std::fclose(output) != 0 && arrived) {
+            reportError(L"Failed to write to output file %s", options.outputPath);
+            arrived = false;
+        }
+        ok = arrived;
     }
     const bool failedBefore = std::ferror(stdout) != 0;
     if (!flushed(stdout)) {
         if (runSucceeded || !failedBefore) {
-            reportError(L"Failed to write to stdout");
+            reportWriteFailure(stdout, options);
         }
         ok = false;
     }
@@ -200,5 +213,8 @@ int runCartolog() {
     bool ok = ((options.flags & OPT_HEADLESS) != 0 || writeHeaderLines(options, output)) &&
               scanDirectory(options.inputPath, walk);
     ok = finishStreams(options, output, ok) && ok;
+    if (std::ferror(stdout) != 0 && platform::readerGone(stdout)) {
+        platform::endAsBrokenPipe();
+    }
     return ok ? EXIT_OK : EXIT_FAILED;
 }

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
+    platform::prepareStandardStreams();
     platform::adoptArguments(argc, argv);
     return runCartolog();
 }

@@ -26,6 +26,19 @@ extern const bool PATH_UNITS_ARE_UTF16;
 /// separates it from a name that follows.
 bool isTrailingSeparator(wchar_t unit);
 
+/// Makes the standard streams safe before anything else is opened: a closed
+/// descriptor 0, 1 or 2 gets the null device, so that no file opened later
+/// takes its place, and a write to a pipe whose reader has gone fails
+/// instead of ending the process.
+void prepareStandardStreams();
+
+/// True when `stream` writes to a pipe whose reader has gone.
+bool readerGone(std::FILE* stream);
+
+/// Ends the process as a filter ends when its reader has gone: by the
+/// broken pipe signal where the system has one. Returns where it has none.
+void endAsBrokenPipe();
+
 /// Keeps the process's arguments for processArguments(). Each system's entry
 /// point calls the form it has: narrow arguments (POSIX) are widened byte for
 /// byte, each byte becoming the unit of the same value; wide ones (Windows)

@@ -6,6 +6,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,6 +153,26 @@ bool readNext(DirListing& listing, DirEntry& entry, bool& atEnd) {
 }
 
 }  // namespace
+
+void prepareStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        // open() takes the lowest free descriptor: the closed one.
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
+            break;
+        }
+    }
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool readerGone(std::FILE* stream) {
+    pollfd target{fileno(stream), POLLOUT, 0};
+    return poll(&target, 1, 0) == 1 && (target.revents & POLLERR) != 0;
+}
+
+void endAsBrokenPipe() {
+    signal(SIGPIPE, SIG_DFL);
+    raise(SIGPIPE);
+}
 
 void adoptArguments(int argc, char** argv) {
     argumentStore.clear();

@@ -72,6 +72,15 @@ void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
 
 }  // namespace
 
+// The runtime keeps descriptors 0 to 2 for the standard streams even when
+// they were closed, so no file takes their place; and no signal ends a
+// process whose pipe reader has gone: the write fails and is reported.
+void prepareStandardStreams() {}
+
+bool readerGone(std::FILE* /*stream*/) { return false; }
+
+void endAsBrokenPipe() {}
+
 void adoptArguments(int argc, wchar_t** argv) {
     argumentList.assign(argv, argv + argc);
 }

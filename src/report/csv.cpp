@@ -267,7 +267,11 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
     platform::putByte('\n', stream);
 
     if (std::ferror(stream) != 0) {
-        reportError(L"Failed to write header to the output file");
+        // A reader that has gone is no failure to report: the run ends as a
+        // filter's does.
+        if (!platform::readerGone(stream)) {
+            reportError(L"Failed to write header to the output file");
+        }
         return false;
     }
     return true;

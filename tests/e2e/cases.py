@@ -202,6 +202,9 @@ def cases(S):
     utf8_tree = {"u/caf\xc3\xa9.gb": rom("T\xc4", at_0x14B=0x8F)}
     utf8_rows = HEADER + row(P("u/caf\xc3\xa9.gb"), "T\xc3\x84",
                              '"","I\xe2\x80\x99Max","None","No","MBC1","64","0","Worldwide","0"')
+    mixed = {"mix/%04d%s" % (i, ".gb" if i % 2 else ""): rom("M%d" % i) if i % 2 else b"x"
+             for i in range(3000)}
+    mixed_rows = "".join(row(P("mix/%04d.gb" % i), "M%d" % i) for i in range(1, 3000, 2))
     loop_check = Check(lambda data, S: None if data.count(b"\n") == 1 else "not one message: %r" % data)
 
     return [
@@ -291,12 +294,13 @@ def cases(S):
         Case("every kind of entry", ["-input", "k", "-nofile", "-recursive"], dict(kinds, **{
              "k/pipe.gb": FIFO, "k/socket.gb": SOCKET, "k/dangling.gb": Link("missing.gb"),
              "k/file-link.gb": Link("rom.gb"), "k/sub/inner.gb": rom("INNER"), "k/dir-link": Link("sub"),
-             "k/zeros.gb": Link("/dev/zero"), "k/mem.gb": Link("/proc/self/mem")}), only="posix",
+             "k/zeros.gb": Link("/dev/zero"), "k/mem.gb": Link("/proc/self/mem"),
+             "k/stdout.gb": Link("/dev/stdout")}), only="posix",
              out=HEADER + kinds_rows + row("k/file-link.gb", 'A"B,C\xc4') + row("k/sub/inner.gb", "INNER")
              + row("k/dir-link/inner.gb", "INNER"), sort_err=True,
              err=messages("Not able to read at least 4 KiB from file k/%s. This file is probably not"
                           " a GB ROM.\n", ["short.gb", "empty.gb", "pipe.gb", "socket.gb",
-                                           "zeros.gb", "mem.gb"])
+                                           "zeros.gb", "mem.gb", "stdout.gb"])
              + "Failed to open ROM file k/dangling.gb: %s\n" % ENOENT),
         Case("a listing of thousands of entries", ["-input", "many", "-nofile"],
              dict({"many/%d" % i: b"" for i in range(3000)}, **{"many/r.gb": rom("R")}),
@@ -407,6 +411,19 @@ def cases(S):
              {b"u/\xff.gb": rom("X")}, out=row(P("u/\xff.gb"), "X"), only="posix"),
         Case("-utf8 writes any name", ["-input", "u", "-utf8", "-nofile", "-headless"],
              {"u/\u30c6.gb".encode(): rom("X")}, out=row(P("u/\xe3\x83\x86.gb"), "X")),
+
+        # Closed and broken standard streams lose nothing else.
+        Case("closed standard error", ["-input", "roms"], dict(top, **{"roms/short.gb": b"x"}),
+             streams={"closed": (2,)},
+             files={"roms/output.csv": HEADER + R}),
+        Case("closed standard output", ["-input", "roms", "-stdout"], top, streams={"closed": (1,)},
+             files={"roms/output.csv": HEADER + R}, only="posix"),
+        Case("messages to a pipe closed early", ["-input", "mix"], mixed,
+             streams={"close_early": ("stderr", 2)}, files={"mix/output.csv": HEADER + mixed_rows},
+             err=Check(lambda d, S: None if d.count(b"\n") == 2 else "not two lines")),
+        Case("rows to a pipe closed early", ["-input", "roms", "-nofile"], many, status=-13,
+             streams={"close_early": ("stdout", 2)}, only="posix",
+             out=Check(lambda d, S: None if d.startswith(expand(HEADER)) else "no header")),
 
         # Control bytes never reach a terminal; files and pipes keep them.
         Case("a terminal sees no escape sequence", ["-input", "t", "-nofile", "-headless"],

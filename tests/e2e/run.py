@@ -158,15 +158,20 @@ def run_case(case, options, root, system):
         seen = seen.replace(b"\r\n", b"\n")  # the terminal's own line ends
         out, err = (seen, other) if case.streams["tty"] == "stdout" else (other, seen)
         return proc.returncode, out, err
-    if case.streams.get("stderr_lines") is not None:
-        # Standard error a pipe that its reader closes after a few lines.
-        proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                                stdout=out_file or subprocess.DEVNULL, stderr=subprocess.PIPE)
-        for _ in range(case.streams["stderr_lines"]):
-            proc.stderr.readline()
-        proc.stderr.close()
-        proc.wait(timeout=60)
-        return proc.returncode, b"", b""
+    if case.streams.get("close_early"):
+        # A reader that goes away after a few lines, as `| head` does.
+        # The other stream goes to a file, so that neither pipe fills.
+        name, lines = case.streams["close_early"]
+        with tempfile.TemporaryFile() as other:
+            pipes = {"stdout": other, "stderr": other, name: subprocess.PIPE}
+            proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, **pipes)
+            early = getattr(proc, name)
+            seen = b"".join(early.readline() for _ in range(lines))
+            early.close()
+            proc.wait(timeout=60)
+            other.seek(0)
+            rest = other.read()
+        return (proc.returncode,) + ((seen, rest) if name == "stdout" else (rest, seen))
     done = subprocess.run(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                           stdout=out_file or subprocess.PIPE, stderr=subprocess.PIPE,
                           preexec_fn=pre, timeout=120)

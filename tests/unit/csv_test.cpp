@@ -47,6 +47,17 @@ TEST(Csv, RowsByteForByte) {
               "\x80\xFF\x92" R"(","Exclusive","No","Unknown","Unknown","128","Worldwide","255")" "\n");
 }
 
+TEST(Csv, Utf8ReportsTakeAnyWindowsName) {
+    if (!platform::PATH_UNITS_ARE_UTF16) {
+        GTEST_SKIP() << "names are bytes here, written as they are";
+    }
+    // A lone surrogate is no character: it becomes U+FFFD; a pair is one.
+    const wchar_t path[] = {L'a', 0xD800, L'b', 0xD83D, 0xDE00, 0xDC00, L'\0'};
+    StreamCapture out;
+    EXPECT_TRUE(writeCsvRow(out.stream(), demoInfo(), path, RowStyle{.utf8 = true}));
+    EXPECT_TRUE(out.contents().starts_with("\"a\xEF\xBF\xBD" "b\xF0\x9F\x98\x80\xEF\xBF\xBD\","));
+}
+
 TEST(Csv, FailuresAreReportedAndFailTheRow) {
     StreamCapture out;
     MessageCapture messages;
