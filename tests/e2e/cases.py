@@ -218,7 +218,6 @@ def cases(S):
         Case("-nofile", ["-input", "roms", "-nofile"], roms, out=HEADER + R),
         Case("-nofile -append", ["-input", "roms", "-append", "-nofile"], roms, out=HEADER + R,
              err="Warning - 'append' is only useful for file output, which has been disabled by 'nofile'.\n"),
-        Case("-gui opens nothing", ["-input", "roms", "-gui"], dict(roms, **kept), err=gui, status=1),
         Case("-gui first", ["-gui", "-input", "roms", "-output", "report.csv", "-stdout"],
              dict(roms, **kept), err=gui, status=1),
         Case("-output naming a directory", ["-input", "roms", "-output", "out"], roms,
@@ -246,10 +245,6 @@ def cases(S):
              err=cannot_list("missing"), status=1),
         Case("missing input -stdout", ["-input", "missing", "-stdout", "-recursive"], out=HEADER,
              err=cannot_list("missing"), status=1),
-        Case("missing input -nofile -headless", ["-input", "missing", "-nofile", "-headless"],
-             err=cannot_list("missing"), status=1),
-        Case("a file as input stays as it was", ["-input", P("roms/a.gb")], top,
-             err=cannot_list(P("roms/a.gb"), "ENOTDIR"), status=1),
         Case("a file as input and -output", ["-input", P("roms/a.gb"), "-output", P("roms/a.gb")], top,
              err=cannot_list(P("roms/a.gb"), "ENOTDIR"), status=1),
         Case("missing input of 259 characters", ["-input", at + long_name, "-nofile"], out=HEADER,
@@ -277,8 +272,6 @@ def cases(S):
                  ' file %s in directory %s' % (far, S.a(limit), S.sep, ERANGE, far, S.a(limit)), status=1),
         Case("current directory over 259", [], {cwd: DIR}, cwd=cwd, status=1, only="posix",
              err="Failed to get current working directory as input: %s\n" % ERANGE),
-        Case("current directory over 259 -gui", ["-gui"], {cwd: DIR}, cwd=cwd, status=1,
-             only="posix", err="Failed to get current working directory as input: %s\n" % ERANGE),
 
         # The walk.
         Case("-recursive", ["-input", "roms", "-recursive"], roms,
@@ -294,13 +287,12 @@ def cases(S):
         Case("every kind of entry", ["-input", "k", "-nofile", "-recursive"], dict(kinds, **{
              "k/pipe.gb": FIFO, "k/socket.gb": SOCKET, "k/dangling.gb": Link("missing.gb"),
              "k/file-link.gb": Link("rom.gb"), "k/sub/inner.gb": rom("INNER"), "k/dir-link": Link("sub"),
-             "k/zeros.gb": Link("/dev/zero"), "k/mem.gb": Link("/proc/self/mem"),
-             "k/stdout.gb": Link("/dev/stdout")}), only="posix",
+             "k/zeros.gb": Link("/dev/zero"), "k/mem.gb": Link("/proc/self/mem")}), only="posix",
              out=HEADER + kinds_rows + row("k/file-link.gb", 'A"B,C\xc4') + row("k/sub/inner.gb", "INNER")
              + row("k/dir-link/inner.gb", "INNER"), sort_err=True,
              err=messages("Not able to read at least 4 KiB from file k/%s. This file is probably not"
                           " a GB ROM.\n", ["short.gb", "empty.gb", "pipe.gb", "socket.gb",
-                                           "zeros.gb", "mem.gb", "stdout.gb"])
+                                           "zeros.gb", "mem.gb"])
              + "Failed to open ROM file k/dangling.gb: %s\n" % ENOENT),
         Case("a listing of thousands of entries", ["-input", "many", "-nofile"],
              dict({"many/%d" % i: b"" for i in range(3000)}, **{"many/r.gb": rom("R")}),
@@ -316,7 +308,7 @@ def cases(S):
         *[Case("own output as " + spelling, ["-input", "roms", "-output", P(spelling), "-append",
                "-stdout"], dict(top, **{"roms/out.csv": OUTPUT, "x": DIR}), out=HEADER + R,
                files={"roms/out.csv": [OUTPUT, HEADER + R]})
-          for spelling in ("roms/./out.csv", "roms//out.csv", "x/../roms/out.csv")],
+          for spelling in ("roms//out.csv", "x/../roms/out.csv")],
         Case("own output as a link", ["-input", "roms", "-output", "link.csv", "-append", "-stdout"],
              dict(top, **{"roms/out.csv": OUTPUT, "link.csv": Link("roms/out.csv"), "x": DIR}),
              out=HEADER + R, files={"roms/out.csv": [OUTPUT, HEADER + R]}, only="posix"),
@@ -331,8 +323,7 @@ def cases(S):
                dict({"tools/a.gb": rom("ALPHA"), "bin/cl": Link("../tools/cartolog")}),
                program=program, cwd=cwd, out=HEADER + row(S.a("tools/a.gb"), "ALPHA"),
                only="posix" if program == "bin/cl" else "")
-          for program, cwd in (("tools/cartolog", ""), ("./cartolog", "tools"),
-                               ("tools//cartolog", ""), ("bin/cl", ""))],
+          for program, cwd in (("tools/cartolog", ""), ("./cartolog", "tools"), ("bin/cl", ""))],
 
         # Full devices: every row lost is a failure.
         Case("file on a full device", ["-input", "roms", "-output", full, "-stdout"], top,
@@ -342,8 +333,7 @@ def cases(S):
              err=stdout_full, status=1, needs=("/dev/full",)),
         *[Case("full device mid-walk " + " ".join(extra), ["-input", "roms"] + extra, many,
                err=refused, status=1, needs=("/dev/full",), stdout=out)
-          for extra, out in ((["-output", full], ""), (["-output", full, "-append"], ""),
-                             (["-output", full, "-headless"], ""))],
+          for extra, out in ((["-output", full], ""), (["-output", full, "-headless"], ""))],
         Case("full stdout mid-walk", ["-input", "roms", "-nofile"], many, stdout="/dev/full",
              err=stdout_full if S.windows else refused, status=1, needs=("/dev/full",)),
         Case("full file mid-walk, stdout whole rows", ["-input", "roms", "-output", full, "-stdout"],
@@ -360,7 +350,7 @@ def cases(S):
                {"loop/a.gb": rom("LOOP"), "loop/" + name: Link(target)}, only="posix", status=1,
                out=Check(lambda d, S: None if all(b"a.gb" in line for line in d.split(b"\n")[1:-1]) else "odd row"),
                err=loop_check)
-          for name, target in (("l", "."), ("l" * 60, "."), ("sub/up", ".."))],
+          for name, target in (("l", "."), ("sub/up", ".."))],
         *[Case("file %s between listing and read" % what, ["-input", "roms", "-nofile"],
                {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B"), "roms/c.gb": rom("C")},
                fault="b.gb:" + what, out=HEADER + row("roms/a.gb", "ALPHA") + row("roms/c.gb", "C"),
@@ -383,7 +373,7 @@ def cases(S):
         Case("a stray argument stops the parse", ["-gui", "-gui", "d", "-bogus"], status=1,
              err="Warning - More than one 'gui' specified.\nUnrecognised argument: d\n"),
         *[Case("argument " + arg, ["-stdout", arg], err="Unrecognised argument: %s\n" % arg, status=1)
-          for arg in ("two words", '"quoted"', "trailing\\", 'back\\\\"slash', "%s%d")],
+          for arg in ("two words", 'back\\\\"slash', "%s%d")],
 
         # -verify: the logo and both checksums.
         Case("-verify", ["-input", "v", "-verify", "-output", "v.csv", "-stdout"],
@@ -393,7 +383,7 @@ def cases(S):
               "v/over.gb": Sparse(valid("OVER", 4096), (8 << 20) + 1)},
              out=verified, files={"v.csv": verified}),
         Case("-help", ["-stdout", "-help", "-gui", "-version"], top, out=usage),
-        *[Case("help as " + spelling, [spelling], out=usage) for spelling in ("--help", "-h", "-?", "/?")],
+        *[Case("help as " + spelling, [spelling], out=usage) for spelling in ("--help", "/?")],
         Case("-version", ["--version", "-version"], out=Check(
              lambda d, S: None if re.fullmatch(rb"cartolog \d+\.\d+\.\d+" + S.nl.encode(), d) else "no version")),
         Case("a bad argument before -help", ["-bogus", "-help"], err="Unrecognised argument: -bogus\n",
@@ -419,10 +409,10 @@ def cases(S):
         Case("closed standard output", ["-input", "roms", "-stdout"], top, streams={"closed": (1,)},
              files={"roms/output.csv": HEADER + R}, only="posix"),
         Case("messages to a pipe closed early", ["-input", "mix"], mixed,
-             streams={"close_early": ("stderr", 2)}, files={"mix/output.csv": HEADER + mixed_rows},
+             streams={"early": ("stderr", 2)}, files={"mix/output.csv": HEADER + mixed_rows},
              err=Check(lambda d, S: None if d.count(b"\n") == 2 else "not two lines")),
         Case("rows to a pipe closed early", ["-input", "roms", "-nofile"], many, status=-13,
-             streams={"close_early": ("stdout", 2)}, only="posix",
+             streams={"early": ("stdout", 2)}, only="posix",
              out=Check(lambda d, S: None if d.startswith(expand(HEADER)) else "no header")),
 
         # Control bytes never reach a terminal; files and pipes keep them.

@@ -5,8 +5,8 @@ other file as it was.
 
 Usage: run.py PROGRAM [--wine WINE] [--wrap CMD] [--shim LIB] [-k TEXT]
   --wine WINE  PROGRAM is the Windows build: run it under WINE
-  --wrap CMD   run each POSIX case under CMD (valgrind, say); its own
-               failures must show as status 99
+  --wrap CMD   run each case under CMD (valgrind, say), which must show its
+               own findings as status 99
   --shim LIB   the fault shim, for the cases that strike between listing and read
   -k TEXT      only the cases whose name holds TEXT
 """
@@ -45,33 +45,25 @@ class System:
     def listing_text(self, code):
         """What a failed listing appends: the system's own text for `code`."""
         if self.windows:
-            return {"ENOENT": "Path not found.\r\n", "ENOTDIR": "Invalid name.\r\n",
-                    "EMPTY": "File not found.\r\n"}[code]
+            return {"ENOENT": "Path not found.\r\n", "ENOTDIR": "Invalid name.\r\n"}[code]
         return os.strerror({"ENOENT": 2, "ENOTDIR": 20}[code])
 
 
-def expand(value, root, nl):
+def expand(value, nl):
     """Expected bytes: text has its line ends stored as the system stores
-    them, bytes stand as they are, a list joins both, and a callable is given
-    the tree's root first."""
-    if callable(value):
-        value = value(root)
+    them, bytes stand as they are, and a list joins both."""
     if isinstance(value, list):
-        return b"".join(expand(v, root, nl) for v in value)
-    if isinstance(value, str):
-        return value.replace("\n", nl).encode("latin-1")
-    return value
+        return b"".join(expand(v, nl) for v in value)
+    return value.replace("\n", nl).encode("latin-1") if isinstance(value, str) else value
 
 
 def rows_sorted(data, header):
     """Rows come in listing order: sorts the lines between header lines."""
-    lines, block, out = data.split(b"\n"), [], []
-    for line in lines + [None]:
+    out, block = [], []
+    for line in data.split(b"\n") + [None]:
         if line is None or line + b"\n" == header or line + b"\r\n" == header:
-            out += sorted(block)
+            out += sorted(block) + ([line] if line is not None else [])
             block = []
-            if line is not None:
-                out.append(line)
         else:
             block.append(line)
     return b"\n".join(out)
@@ -90,96 +82,90 @@ def build(root, tree):
             socket.socket(socket.AF_UNIX).bind(path)
         elif isinstance(spec, table.Link):
             os.symlink(spec.target, path)
-        elif isinstance(spec, table.Sparse):
-            with open(path, "wb") as f:
-                f.write(spec.head)
-                f.truncate(spec.size)
         else:
             with open(path, "wb") as f:
-                f.write(spec)
+                f.write(spec.head if isinstance(spec, table.Sparse) else spec)
+                if isinstance(spec, table.Sparse):
+                    f.truncate(spec.size)
 
 
 def snapshot(root):
     """Every entry below root: its kind and its bytes or target."""
     seen = {}
     for top, dirs, files in os.walk(os.fsencode(root)):
-        for name in dirs + files:
-            path = os.path.join(top, name)
+        for path in (os.path.join(top, name) for name in dirs + files):
             rel = os.path.relpath(path, os.fsencode(root))
             if os.path.islink(path):
                 seen[rel] = b"link:" + os.readlink(path)
-            elif os.path.isfile(path) and not os.path.getsize(path) > (1 << 24):
+            elif os.path.isfile(path) and os.path.getsize(path) <= 1 << 24:
                 with open(path, "rb") as f:
                     seen[rel] = hashlib.sha1(f.read()).digest()
             else:
-                seen[rel] = b"dir" if os.path.isdir(path) else b"special"
+                seen[rel] = b"dir" if os.path.isdir(path) else b"other"
     return seen
 
 
-def run_case(case, options, root, system):
+def run_case(case, options, root):
+    """Runs the program as the case says: its status, standard output and
+    standard error."""
     program = os.path.abspath(options.program)
     if case.program:  # a copy in tools/, called as the case says
         program = case.program + (".exe" if options.wine else "")
-    argv = [a(system) if callable(a) else a for a in case.args]
-    if options.wine:
-        argv = [options.wine, program] + argv
-    else:
-        argv = shlex.split(options.wrap or "") + [program] + argv
+    argv = ([options.wine] if options.wine else shlex.split(options.wrap or "")) + [program] + case.args
     env = dict(os.environ, **case.env)
     if options.wine:
         env.update(WINEDEBUG="-all", LC_ALL="C.UTF-8")
     if case.fault:
         env.update(LD_PRELOAD=os.path.abspath(options.shim), CARTOLOG_FAULT=case.fault,
                    ASAN_OPTIONS=env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
-    cwd = os.path.join(root, case.cwd)
-    out_file = open(case.stdout if case.stdout.startswith("/") else os.path.join(root, case.stdout),
-                    "wb") if case.stdout else None
+    target = case.stdout and os.path.join(root, case.stdout)  # an absolute path stays
     closed = case.streams.get("closed", ())
-    pre = (lambda: [os.close(fd) for fd in closed]) if closed else None
-    if case.streams.get("tty"):
-        # A terminal on the named stream, so that the program sees a person.
-        master, slave = pty.openpty()
-        fds = {"stdout": slave if case.streams["tty"] == "stdout" else subprocess.PIPE,
-               "stderr": slave if case.streams["tty"] == "stderr" else subprocess.PIPE}
-        proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, **fds)
-        os.close(slave)
+    # A terminal on one stream (the program then sees a person), or a pipe
+    # whose reader goes away after a few lines, as `| head` does.
+    special, lines = case.streams.get("tty", ""), 0
+    if "early" in case.streams:
+        special, lines = case.streams["early"]
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        streams = {"stdout": open(target, "w+b") if target else out, "stderr": err}
+        if "tty" in case.streams:
+            master, slave = pty.openpty()
+            streams[special] = slave
+        elif special:
+            streams[special] = subprocess.PIPE
+        proc = subprocess.Popen(argv, cwd=os.path.join(root, case.cwd), env=env,
+                                stdin=subprocess.DEVNULL, preexec_fn=lambda: [os.close(fd) for fd in closed],
+                                **streams)
         seen = b""
-        while True:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:
-                break
-            if not chunk:
-                break
-            seen += chunk
-        other = (proc.stdout or proc.stderr).read()
-        proc.wait(timeout=60)
-        os.close(master)
-        seen = seen.replace(b"\r\n", b"\n")  # the terminal's own line ends
-        out, err = (seen, other) if case.streams["tty"] == "stdout" else (other, seen)
-        return proc.returncode, out, err
-    if case.streams.get("close_early"):
-        # A reader that goes away after a few lines, as `| head` does.
-        # The other stream goes to a file, so that neither pipe fills.
-        name, lines = case.streams["close_early"]
-        with tempfile.TemporaryFile() as other:
-            pipes = {"stdout": other, "stderr": other, name: subprocess.PIPE}
-            proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, **pipes)
-            early = getattr(proc, name)
-            seen = b"".join(early.readline() for _ in range(lines))
-            early.close()
-            proc.wait(timeout=60)
-            other.seek(0)
-            rest = other.read()
-        return (proc.returncode,) + ((seen, rest) if name == "stdout" else (rest, seen))
-    done = subprocess.run(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                          stdout=out_file or subprocess.PIPE, stderr=subprocess.PIPE,
-                          preexec_fn=pre, timeout=120)
-    out = done.stdout or b""
-    if out_file and not case.stdout.startswith("/"):
-        with open(out_file.name, "rb") as f:
-            out = f.read()
-    return done.returncode, out, done.stderr
+        if "tty" in case.streams:
+            os.close(slave)
+            while chunk := read_terminal(master):
+                seen += chunk
+            os.close(master)
+            seen = seen.replace(b"\r\n", b"\n")  # the terminal's own line ends
+        elif special:
+            seen = b"".join(getattr(proc, special).readline() for _ in range(lines))
+            getattr(proc, special).close()
+        try:
+            proc.wait(timeout=120)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            raise
+        got = {}
+        for name in ("stdout", "stderr"):
+            # A device given for standard output keeps what it was given.
+            if name == special or (name == "stdout" and case.stdout.startswith("/")):
+                got[name] = seen if name == special else b""
+            else:
+                streams[name].seek(0)
+                got[name] = streams[name].read()
+    return proc.returncode, got["stdout"], got["stderr"]
+
+
+def read_terminal(master):
+    try:
+        return os.read(master, 65536)
+    except OSError:  # the program has closed the terminal
+        return b""
 
 
 def check(case, options, system, root):
@@ -189,26 +175,23 @@ def check(case, options, system, root):
         os.makedirs(os.path.join(root, "tools"), exist_ok=True)
         shutil.copy(options.program, os.path.join(root, "tools", os.path.basename(options.program)))
     before = snapshot(root)
-    status, out, err = run_case(case, options, root, system)
+    status, out, err = run_case(case, options, root)
     problems = []
-    header = expand(table.HEADER, root, system.nl)
+    header = expand(table.HEADER, system.nl)
 
     def compare(what, got, wanted, sort):
-        if callable(wanted) and not isinstance(wanted, type):
-            wanted = wanted(root)
         if isinstance(wanted, table.Check):
             why = wanted.test(got, system)
             if why:
                 problems.append("%s: %s" % (what, why))
             return
-        wanted = expand(wanted, root, system.nl)
+        wanted = expand(wanted, system.nl)
         if sort:
             got, wanted = rows_sorted(got, header), rows_sorted(wanted, header)
         if got != wanted:
             at = next((i for i, (a, b) in enumerate(zip(got, wanted)) if a != b), min(len(got), len(wanted)))
-            start = max(0, at - 200)
             problems.append("%s differs at byte %d:\n  got:    %r\n  wanted: %r"
-                            % (what, at, got[start:at + 300], wanted[start:at + 300]))
+                            % (what, at, got[max(0, at - 200):at + 300], wanted[max(0, at - 200):at + 300]))
 
     compare("stdout", out, case.out, True)
     compare("stderr", err, case.err, case.sort_err)
@@ -219,23 +202,17 @@ def check(case, options, system, root):
         key = rel.encode("latin-1")
         if key not in after:
             problems.append("%s was not written" % rel)
+        else:
+            with open(os.path.join(os.fsencode(root), key), "rb") as f:
+                compare(rel, f.read(), wanted, True)
+    # What the run may change: the files it writes, and the one a fault strikes.
+    struck = case.fault.split(":")[0].encode()
+    for rel in set(before) | set(after):
+        if (rel in [f.encode("latin-1") for f in case.files] or rel == case.stdout.encode()
+                or (struck and os.path.basename(rel) == struck)):
             continue
-        with open(os.path.join(os.fsencode(root), key), "rb") as f:
-            compare(rel, f.read(), wanted, True)
-        before.pop(key, None)
-        after.pop(key)
-    if case.stdout and not case.stdout.startswith("/"):
-        before.pop(os.fsencode(case.stdout), None)
-        after.pop(os.fsencode(case.stdout), None)
-    if case.fault:  # the fault changes the file it strikes
-        struck = case.fault.split(":")[0].encode()
-        for seen in (before, after):
-            for rel in [r for r in seen if os.path.basename(r) == struck]:
-                del seen[rel]
-    for rel in sorted(set(before) | set(after)):
         if before.get(rel) != after.get(rel):
-            problems.append("%s changed (%s -> %s)" % (rel, before.get(rel, "none"),
-                                                       after.get(rel, "none")))
+            problems.append("%s changed (%s -> %s)" % (rel, before.get(rel, "none"), after.get(rel, "none")))
     return problems
 
 
@@ -247,7 +224,6 @@ def main():
     parser.add_argument("--shim")
     parser.add_argument("-k", default="")
     options = parser.parse_args()
-    failed = ran = 0
     if options.wine:
         # One server for every run, and wine's own services started once with
         # no pipe of ours: a service holding a case's pipe open would keep the
@@ -257,25 +233,24 @@ def main():
         subprocess.Popen([os.path.join(os.path.dirname(options.wine), "wineserver"), "-f", "-p5"],
                          env=env, start_new_session=True, **quiet)
         subprocess.run([options.wine, options.program, "-version"], env=env, **quiet)
+    failed = ran = 0
     base = tempfile.mkdtemp(prefix="cartolog-e2e-")
+    root = os.path.join(base, "t")
+    system = System(bool(options.wine), root)
     try:
-        system = System(bool(options.wine), os.path.join(base, "t"))
         for case in table.cases(system):
             # Under a wrapper the program is not the running executable.
-            wrapped = bool(options.wrap) and (case.fault or case.streams or case.program)
+            wrapped = options.wrap and (case.fault or case.streams or case.program)
             if (options.k not in case.name or case.only == ("posix" if options.wine else "windows")
                     or (case.fault and not options.shim) or wrapped
                     or any(not os.path.exists(n) for n in case.needs)):
                 continue
-            root = os.path.join(base, "t")
             os.makedirs(root)
             try:
                 problems = check(case, options, system, root)
             except subprocess.TimeoutExpired:
                 problems = ["did not end within the time limit"]
-            finally:
-                subprocess.run(["chmod", "-R", "u+rwx", root], stderr=subprocess.DEVNULL)
-                shutil.rmtree(root, ignore_errors=True)
+            shutil.rmtree(root)
             ran += 1
             if problems:
                 failed += 1
