@@ -251,6 +251,11 @@ def cases(S):
              err='Failed to append path separator to "%s": %s\nFailed to prepare search path for'
                  ' input path %s' % (at + long_name, ERANGE, at + long_name), status=1),
 
+        Case("missing input of 259 UTF-16 units", ["-input", at + "\U0001F600" + long_name[2:], "-nofile"],
+             out=HEADER, status=1, only="windows",
+             err='Failed to append path separator to "%s": %s\nFailed to prepare search path for'
+                 ' input path %s' % (at + "??" + long_name[2:], ERANGE, at + "??" + long_name[2:])),
+
         # Paths at and past 259 characters: never cut.
         Case("-output of 259 characters", ["-input", "roms", "-output", at + long_name], top,
              files={long_name: HEADER + R}),
