@@ -29,11 +29,6 @@ void setMessageStream(std::FILE* stream);
 /// escape sequence could rewrite what a person sees.
 void maskControlsInArguments(bool mask);
 
-/// With `mask`, the arguments of every later message show each control
-/// character as '?': they reach a terminal, where a file name holding an
-/// escape sequence could rewrite what a person sees.
-void maskControlsInArguments(bool mask);
-
 void writePlainArgs(const wchar_t* format, std::span<const wchar_t* const> args);
 void reportErrorArgs(const wchar_t* format, std::span<const wchar_t* const> args);
 void reportSystemErrorArgs(const wchar_t* format, std::span<const wchar_t* const> args);

@@ -96,16 +96,24 @@ bool openRomFile(const wchar_t* path, const platform::DirListing* listing,
 
 void GlobalSum::add(std::span<const std::uint8_t> bytes) {
     std::uint32_t total = sum;
-    for (const std::uint8_t byte : bytes) {
-        if (length == GLOBAL_CHECKSUM_OFFSET) {
-            stored = static_cast<std::uint16_t>(byte << 8);
-        } else if (length == GLOBAL_CHECKSUM_OFFSET + 1) {
-            stored = static_cast<std::uint16_t>(stored | byte);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        // The two checksum bytes are kept apart; every other byte counts.
+        const std::uint64_t offset = length + i;
+        if (offset == GLOBAL_CHECKSUM_OFFSET) {
+            stored = static_cast<std::uint16_t>(bytes[i] << 8 | (stored & 0xFF));
+        } else if (offset == GLOBAL_CHECKSUM_OFFSET + 1) {
+            stored = static_cast<std::uint16_t>((stored & 0xFF00) | bytes[i]);
+        } else if (offset > GLOBAL_CHECKSUM_OFFSET + 1) {
+            // Past the checksum: the rest in one plain sum.
+            for (; i < bytes.size(); ++i) {
+                total += bytes[i];
+            }
+            break;
         } else {
-            total += byte;
+            total += bytes[i];
         }
-        ++length;
     }
+    length += bytes.size();
     sum = static_cast<std::uint16_t>(total);
 }
 
