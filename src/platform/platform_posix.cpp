@@ -299,11 +299,37 @@ bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* en
     return true;
 }
 
-bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
     got = 0;
     while (got < buffer.size()) {
         const ssize_t n =
             read(static_cast<int>(file.handle), buffer.data() + got, buffer.size() - got);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool fileSize(const File& file, std::uint64_t& size) {
+    struct stat status;
+    if (fstat(static_cast<int>(file.handle), &status) != 0) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
+bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                std::size_t& got) {
+    got = 0;
+    while (got < buffer.size()) {
+        const ssize_t n = pread(static_cast<int>(file.handle), buffer.data() + got,
+                                buffer.size() - got, static_cast<off_t>(offset + got));
         if (n > 0) {
             got += static_cast<std::size_t>(n);
         } else if (n == 0) {
