@@ -153,23 +153,23 @@ bool produce(const ByteSource& source, EntryData& data, std::span<std::uint8_t> 
              std::size_t& got, ZipProblem& problem) {
     got = 0;
     while (got < out.size() && !data.ended) {
-        if (data.left == 0) {
-            // Stored data ends with its bytes; a deflate stream must end itself.
-            if (data.deflated) {
-                problem = ZipProblem::NotInflated;
+        std::span<const std::uint8_t> input;
+        if (data.left != 0) {
+            if (!view(dataWindow, source, data.offset, 1, ZipProblem::NotInflated, input,
+                      problem)) {
                 return false;
             }
-            data.ended = true;
-            break;
+            input = input.first(
+                static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), data.left)));
         }
-        std::span<const std::uint8_t> input;
-        if (!view(dataWindow, source, data.offset, 1, ZipProblem::NotInflated, input, problem)) {
-            return false;
-        }
-        input = input.first(static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), data.left)));
         const std::span<std::uint8_t> room = out.subspan(got);
         std::size_t taken = 0;
         if (!data.deflated) {
+            // Stored data ends with its bytes.
+            if (input.empty()) {
+                data.ended = true;
+                break;
+            }
             taken = std::min(input.size(), room.size());
             std::memcpy(room.data(), input.data(), taken);
             got += taken;
@@ -178,6 +178,8 @@ bool produce(const ByteSource& source, EntryData& data, std::span<std::uint8_t> 
             stream.avail_in = static_cast<uInt>(input.size());
             stream.next_out = room.data();
             stream.avail_out = static_cast<uInt>(room.size());
+            // With its input taken, the stream may still hold the rest of a
+            // match; it ends itself, or makes no progress and is cut short.
             const int status = inflate(&stream, Z_NO_FLUSH);
             taken = input.size() - stream.avail_in;
             got += room.size() - stream.avail_out;
