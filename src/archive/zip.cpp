@@ -70,6 +70,11 @@ std::uint8_t restBytes[64 * 1024];
 char nameBytes[0xFFFF];
 wchar_t entryPathUnits[platform::PATH_CAPACITY + 1 + sizeof nameBytes];
 
+bool holds(const Window& window, std::uint64_t offset, std::size_t need) {
+    return offset >= window.start && offset - window.start <= window.length &&
+           need <= window.length - (offset - window.start);
+}
+
 // Gives the archive's bytes from `offset` on: at least `need` of them, and as
 // many more as the window holds. They come from the window when it holds
 // them, else from a read that fills it anew from `offset`. False when the
@@ -81,8 +86,7 @@ bool view(Window& window, const ByteSource& source, std::uint64_t offset, std::s
         problem = outside;
         return false;
     }
-    if (offset < window.start || offset - window.start > window.length ||
-        need > window.length - (offset - window.start)) {
+    if (!holds(window, offset, need)) {
         const auto count =
             static_cast<std::size_t>(std::min<std::uint64_t>(window.capacity, source.size - offset));
         window.length = 0;
@@ -102,6 +106,14 @@ bool view(Window& window, const ByteSource& source, std::uint64_t offset, std::s
     const auto at = static_cast<std::size_t>(offset - window.start);
     bytes = {window.bytes + at, window.length - at};
     return true;
+}
+
+// Entry data through the data window, or through the directory's where that
+// holds it already: the first read takes in the whole of a small archive.
+bool viewData(const ByteSource& source, std::uint64_t offset, std::size_t need,
+              ZipProblem outside, std::span<const std::uint8_t>& bytes, ZipProblem& problem) {
+    Window& window = holds(directoryWindow, offset, need) ? directoryWindow : dataWindow;
+    return view(window, source, offset, need, outside, bytes, problem);
 }
 
 // zlib takes its memory from this arena. The one stream is made at the first
@@ -155,8 +167,7 @@ bool produce(const ByteSource& source, EntryData& data, std::span<std::uint8_t> 
     while (got < out.size() && !data.ended) {
         std::span<const std::uint8_t> input;
         if (data.left != 0) {
-            if (!view(dataWindow, source, data.offset, 1, ZipProblem::NotInflated, input,
-                      problem)) {
+            if (!viewData(source, data.offset, 1, ZipProblem::NotInflated, input, problem)) {
                 return false;
             }
             input = input.first(
@@ -362,8 +373,7 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
     }
     const ByteSource& source = archive.source;
     std::span<const std::uint8_t> local;
-    if (!view(dataWindow, source, entry.localOffset, LOCAL_SIZE, ZipProblem::BadHeader, local,
-              problem)) {
+    if (!viewData(source, entry.localOffset, LOCAL_SIZE, ZipProblem::BadHeader, local, problem)) {
         return false;
     }
     const std::uint64_t start = entry.localOffset + LOCAL_SIZE + le16(&local[26]) + le16(&local[28]);
