@@ -299,11 +299,20 @@ bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* en
     return true;
 }
 
-bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+namespace {
+
+// Reads until `buffer` is full or the file ends: on from where the last read
+// left off, or from `offset` when one is given.
+bool readFully(const File& file, const std::uint64_t* offset, std::span<std::uint8_t> buffer,
+               std::size_t& got) {
     got = 0;
     while (got < buffer.size()) {
+        const int fd = static_cast<int>(file.handle);
         const ssize_t n =
-            read(static_cast<int>(file.handle), buffer.data() + got, buffer.size() - got);
+            offset == nullptr
+                ? read(fd, buffer.data() + got, buffer.size() - got)
+                : pread(fd, buffer.data() + got, buffer.size() - got,
+                        static_cast<off_t>(*offset + got));
         if (n > 0) {
             got += static_cast<std::size_t>(n);
         } else if (n == 0) {
@@ -313,6 +322,12 @@ bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+    return readFully(file, nullptr, buffer, got);
 }
 
 bool fileSize(const File& file, std::uint64_t& size) {
@@ -326,19 +341,7 @@ bool fileSize(const File& file, std::uint64_t& size) {
 
 bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
                 std::size_t& got) {
-    got = 0;
-    while (got < buffer.size()) {
-        const ssize_t n = pread(static_cast<int>(file.handle), buffer.data() + got,
-                                buffer.size() - got, static_cast<off_t>(offset + got));
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
+    return readFully(file, &offset, buffer, got);
 }
 
 void closeFile(File& file) {
