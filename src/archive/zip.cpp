@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "diag/diag.h"
 #include "platform/platform.h"
@@ -239,6 +240,23 @@ bool applyZip64(std::span<const std::uint8_t> extra, ZipEntry& entry) {
     return false;
 }
 
+// The messages, by ZipProblem. A failed read gets the system's text after
+// the format; a short entry is reported as a short file is.
+// clang-format off
+constexpr const wchar_t* PROBLEM_FORMATS[] = {
+    nullptr,
+    L"Failed to read ZIP archive %s",
+    L"Failed to read ZIP archive %s: no central directory\n",
+    L"Failed to read ZIP archive %s: damaged central directory\n",
+    L"Failed to read ZIP entry %s: encrypted\n",
+    L"Failed to read ZIP entry %s: compression method %s is not supported\n",
+    L"Failed to read ZIP entry %s: damaged local header\n",
+    L"Failed to read ZIP entry %s: data does not inflate\n",
+    nullptr,
+};
+// clang-format on
+static_assert(std::size(PROBLEM_FORMATS) == static_cast<std::size_t>(ZipProblem::Short) + 1);
+
 }  // namespace
 
 bool openZipArchive(const ByteSource& source, ZipArchive& archive, ZipProblem& problem) {
@@ -435,33 +453,12 @@ void reportZipProblem(const wchar_t* name, ZipProblem problem, std::uint16_t met
         method = static_cast<std::uint16_t>(method / 10);
     } while (method != 0);
     std::reverse(digits, digits + count);
-    switch (problem) {
-        case ZipProblem::None:
-            break;
-        case ZipProblem::ReadFailed:
-            reportError(L"Failed to read ZIP archive %s", name);
-            break;
-        case ZipProblem::NoDirectory:
-            reportPlain(L"Failed to read ZIP archive %s: no central directory\n", name);
-            break;
-        case ZipProblem::BadDirectory:
-            reportPlain(L"Failed to read ZIP archive %s: damaged central directory\n", name);
-            break;
-        case ZipProblem::Encrypted:
-            reportPlain(L"Failed to read ZIP entry %s: encrypted\n", name);
-            break;
-        case ZipProblem::Method:
-            reportPlain(L"Failed to read ZIP entry %s: compression method %s is not supported\n",
-                        name, digits);
-            break;
-        case ZipProblem::BadHeader:
-            reportPlain(L"Failed to read ZIP entry %s: damaged local header\n", name);
-            break;
-        case ZipProblem::NotInflated:
-            reportPlain(L"Failed to read ZIP entry %s: data does not inflate\n", name);
-            break;
-        case ZipProblem::Short:
-            reportNotARom(name);
-            break;
+    const auto index = static_cast<std::size_t>(problem);
+    if (problem == ZipProblem::ReadFailed) {
+        reportError(PROBLEM_FORMATS[index], name);
+    } else if (problem == ZipProblem::Short) {
+        reportNotARom(name);
+    } else if (PROBLEM_FORMATS[index] != nullptr) {
+        reportPlain(PROBLEM_FORMATS[index], name, digits);
     }
 }

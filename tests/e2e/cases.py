@@ -244,10 +244,11 @@ def cases(S):
             "z/junk.zip": rom("JUNK"), "z/cut.zip": zipped[:len(zipped) // 2],
             "z/broken.zip": zipped[:-6] + struct.pack("<I", 0xFFFFFF00) + zipped[-2:],
             "z/wide.zip": zip64("in64.gb", rom("WIDE")),
-            # Encrypted, not deflate data, bzip2, and one that reads.
-            "z/odd.zip": central(central(archive(("secret.gb", rom("S")), ("bad.gb", rom("B"), zipfile.ZIP_STORED),
-                                                 ("bz.gb", rom("BZ"), zipfile.ZIP_BZIP2), ("ok.gb", rom("OK"))),
-                                         0, 8, 1), 1, 10, 8)}
+            # Encrypted, not deflate data, bzip2, one that reads, and one whose
+            # local header lies past the end.
+            "z/odd.zip": central(central(central(archive(
+                ("secret.gb", rom("S")), ("bad.gb", rom("B"), zipfile.ZIP_STORED), ("bz.gb", rom("BZ"), zipfile.ZIP_BZIP2),
+                ("ok.gb", rom("OK")), ("far.gb", rom("FAR"))), 0, 8, 1), 1, 10, 8), 4, 42, 0xFFFF)}
     def zip_row(name, title):
         """The separator is the system's up to "#", the archive's after it."""
         path, mark, member = name.partition("#")
@@ -259,7 +260,7 @@ def cases(S):
                + messages("Failed to read ZIP archive %s: no central directory\n", [P("z/junk.zip"), P("z/cut.zip")])
                + "Failed to read ZIP archive %s: damaged central directory\n" % P("z/broken.zip")
                + "".join("Failed to read ZIP entry %s#%s\n" % (P("z/odd.zip"), text) for text in (
-                   "secret.gb: encrypted", "bad.gb: data does not inflate",
+                   "secret.gb: encrypted", "bad.gb: data does not inflate", "far.gb: damaged local header",
                    "bz.gb: compression method 12 is not supported")))
     # With -verify an entry is read whole, to 8 MiB; past that, and a bomb of
     # zeros, Unknown.
