@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
 """Makes a tree of synthetic ROM images for the benchmark.
 
-Usage: make_tree.py N DIR
+Usage: make_tree.py [--zip] N DIR
 
 Writes N files under DIR in nested folders (DIR/gNN/sNN/, a hundred files a
 folder). Each ROM image holds a cartridge header in its first 4 KiB and is
 extended to 32 KiB with ftruncate, so that it reads like a ROM but takes one
 block of disk. One file in fifty is a short text note instead. The contents
 follow from a fixed seed, so the same N always gives the same tree.
+
+With --zip each ROM image, whole and deflated, is the one entry of a .zip
+archive of its own name: the same tree as a zipped collection keeps it.
 """
 import os
 import random
 import string
 import sys
+import zipfile
 
 ROM_SIZE = 32 * 1024
 READ_SIZE = 4096
@@ -53,10 +57,13 @@ def rom_image(rng):
 
 
 def main():
-    if len(sys.argv) != 3:
-        sys.exit("usage: make_tree.py N DIR")
-    count = int(sys.argv[1])
-    root = sys.argv[2]
+    args = sys.argv[1:]
+    zipped = args[:1] == ["--zip"]
+    args = args[1:] if zipped else args
+    if len(args) != 2:
+        sys.exit("usage: make_tree.py [--zip] N DIR")
+    count = int(args[0])
+    root = args[1]
     rng = random.Random(20240601)
     os.makedirs(root, exist_ok=True)
     current = None
@@ -70,6 +77,12 @@ def main():
         if i % 50 == 49:
             with open(os.path.join(folder, "note-%06d.txt" % i), "wb") as note:
                 note.write(b"Dumped from a cartridge of the shelf, label worn.\n")
+            continue
+        if zipped:
+            name = "rom-%06d" % i
+            image = rom_image(rng).ljust(ROM_SIZE, b"\0")
+            with zipfile.ZipFile(os.path.join(folder, name + ".zip"), "w", zipfile.ZIP_DEFLATED) as z:
+                z.writestr(name + ".gb", image)
             continue
         fd = os.open(os.path.join(folder, "rom-%06d.gb" % i),
                      os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)

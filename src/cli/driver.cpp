@@ -196,6 +196,7 @@ int runCartolog() {
     walk.toStdout = (options.flags & OPT_STDOUT) != 0;
     walk.recursive = (options.flags & OPT_RECURSIVE) != 0;
     walk.wholeImages = (options.flags & OPT_VERIFY) != 0;
+    walk.archives = (options.flags & OPT_ZIP) != 0;
     walk.fileStyle.utf8 = (options.flags & OPT_UTF8) != 0;
     walk.fileStyle.verify = walk.wholeImages;
     walk.stdoutStyle = walk.fileStyle;

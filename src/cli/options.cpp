@@ -38,6 +38,7 @@ constexpr Switch SWITCHES[] = {
     {L"-gui",       OPT_GUI,       L"Warning - More than one 'gui' specified.\n"},
     {L"-verify",    OPT_VERIFY,    L"Warning - More than one 'verify' specified.\n"},
     {L"-utf8",      OPT_UTF8,      L"Warning - More than one 'utf8' specified.\n"},
+    {L"-zip",       OPT_ZIP,       L"Warning - More than one 'zip' specified.\n"},
     // Asking twice for help or the version is no mistake worth a warning.
     {L"-help",      OPT_HELP,      nullptr},
     {L"--help",     OPT_HELP,      nullptr},
@@ -68,6 +69,7 @@ const char USAGE[] =
     "  -append        add to the end of the output file instead of replacing it\n"
     "  -verify        add three columns: Logo, Header Checksum and Global Checksum\n"
     "  -utf8          write the CSV in UTF-8\n"
+    "  -zip           read each .zip file as an archive: one row per ROM inside it\n"
     "  -help          show this text and stop (also --help, -h, -?, /?)\n"
     "  -version       show the version and stop (also --version)\n";
 

@@ -79,6 +79,15 @@ bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderI
                      sizeof info.maker);
 }
 
+bool decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, const wchar_t* path,
+                 CartHeaderInfo& info) {
+    if (!decodeHeader(image.subspan<HEADER_START, HEADER_SPAN>(), info)) {
+        reportError(L"Failed to read GB header from file %s", path);
+        return false;
+    }
+    return true;
+}
+
 void reportNotARom(const wchar_t* path) {
     reportPlain(
         L"Not able to read at least 4 KiB from file %s. This file is probably not a GB ROM.\n",
@@ -132,10 +141,7 @@ bool readRom(platform::File& file, const wchar_t* path, bool wholeImage, CartHea
         reportNotARom(path);
         return false;
     }
-    const std::span<const std::uint8_t, HEADER_SPAN> header(buffer.data() + HEADER_START,
-                                                            HEADER_SPAN);
-    if (!decodeHeader(header, info)) {
-        reportError(L"Failed to read GB header from file %s", path);
+    if (!decodeImage(buffer, path, info)) {
         return false;
     }
     if (wholeImage) {

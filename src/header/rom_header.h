@@ -75,6 +75,11 @@ struct GlobalSum {
 /// True when every field was stored; it reports nothing.
 bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info);
 
+/// Decodes the header in the first 4 KiB of a ROM image, as decodeHeader
+/// does. False after "Failed to read GB header" has been reported for `path`.
+bool decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, const wchar_t* path,
+                 CartHeaderInfo& info);
+
 /// Reports `path` as a file that is no ROM (too short, or not a file at all).
 void reportNotARom(const wchar_t* path);
 

@@ -136,7 +136,17 @@ bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* en
 
 /// Reads into `buffer` until it is full or the file ends. `got` tells how
 /// many bytes arrived. False when a read failed, with errno set.
-bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got);
+bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got);
+
+/// The size of an open file in bytes. False when it cannot be learnt, with
+/// errno set.
+bool fileSize(const File& file, std::uint64_t& size);
+
+/// Reads into `buffer` from `offset` on until it is full or the file ends,
+/// wherever earlier reads left off. `got` tells how many bytes arrived.
+/// False when a read failed, with errno set.
+bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                std::size_t& got);
 
 /// Closes a file that openFile opened.
 void closeFile(File& file);

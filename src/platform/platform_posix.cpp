@@ -321,11 +321,20 @@ bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* en
     return true;
 }
 
-bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+namespace {
+
+// Reads until `buffer` is full or the file ends: on from where the last read
+// left off, or from `offset` when one is given.
+bool readFully(const File& file, const std::uint64_t* offset, std::span<std::uint8_t> buffer,
+               std::size_t& got) {
     got = 0;
     while (got < buffer.size()) {
+        const int fd = static_cast<int>(file.handle);
         const ssize_t n =
-            read(static_cast<int>(file.handle), buffer.data() + got, buffer.size() - got);
+            offset == nullptr
+                ? read(fd, buffer.data() + got, buffer.size() - got)
+                : pread(fd, buffer.data() + got, buffer.size() - got,
+                        static_cast<off_t>(*offset + got));
         if (n > 0) {
             got += static_cast<std::size_t>(n);
         } else if (n == 0) {
@@ -335,6 +344,26 @@ bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+    return readFully(file, nullptr, buffer, got);
+}
+
+bool fileSize(const File& file, std::uint64_t& size) {
+    struct stat status;
+    if (fstat(static_cast<int>(file.handle), &status) != 0) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
+bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                std::size_t& got) {
+    return readFully(file, &offset, buffer, got);
 }
 
 void closeFile(File& file) {

@@ -185,7 +185,7 @@ bool openFile(const wchar_t* path, const DirListing* /*listing*/, const DirEntry
     return true;
 }
 
-bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
     got = 0;
     while (got < buffer.size()) {
         const std::size_t want = std::min<std::size_t>(buffer.size() - got, 1u << 30);
@@ -200,6 +200,24 @@ bool readFile(File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
         got += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool fileSize(const File& file, std::uint64_t& size) {
+    const __int64 length = _filelengthi64(static_cast<int>(file.handle));
+    if (length < 0) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(length);
+    return true;
+}
+
+bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                std::size_t& got) {
+    got = 0;
+    if (_lseeki64(static_cast<int>(file.handle), static_cast<__int64>(offset), SEEK_SET) < 0) {
+        return false;
+    }
+    return readFile(file, buffer, got);
 }
 
 void closeFile(File& file) {

@@ -1,5 +1,9 @@
 #include "scan/scan.h"
 
+#include <array>
+#include <string_view>
+
+#include "archive/zip.h"
 #include "diag/diag.h"
 #include "header/rom_header.h"
 #include "report/csv.h"
@@ -57,9 +61,79 @@ bool knowsOwnFiles(const WalkSettings& walk) {
     return false;
 }
 
-bool writeRows(const WalkSettings& walk, const CartHeaderInfo& info, const wchar_t* path) {
-    return (walk.file == nullptr || writeCsvRow(walk.file, info, path, walk.fileStyle)) &&
-           (!walk.toStdout || writeCsvRow(stdout, info, path, walk.stdoutStyle));
+bool writeRows(const WalkSettings& walk, const CartHeaderInfo& info, const wchar_t* path,
+               const std::string_view* member = nullptr) {
+    return (walk.file == nullptr || writeCsvRow(walk.file, info, path, walk.fileStyle, member)) &&
+           (!walk.toStdout || writeCsvRow(stdout, info, path, walk.stdoutStyle, member));
+}
+
+// True when the name ends in ".zip", in any letter case.
+bool isZipName(const wchar_t* name) {
+    std::size_t length = 0;
+    while (name[length] != L'\0') {
+        ++length;
+    }
+    constexpr std::wstring_view SUFFIX = L".zip";
+    if (length < SUFFIX.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < SUFFIX.size(); ++i) {
+        wchar_t unit = name[length - SUFFIX.size() + i];
+        if (unit >= L'A' && unit <= L'Z') {
+            unit = static_cast<wchar_t>(unit - L'A' + L'a');
+        }
+        if (unit != SUFFIX[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readOpenFile(const void* context, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                  std::size_t& got) {
+    return platform::readFileAt(*static_cast<const platform::File*>(context), offset, buffer, got);
+}
+
+// Writes a row for each ROM in the archive open as `file`; false ends the
+// walk. What cannot be read is reported, once for the archive or for each
+// entry, and passed over.
+bool catalogueArchive(const platform::File& file, const wchar_t* path, const WalkSettings& walk,
+                      CartHeaderInfo& info) {
+    ByteSource source{readOpenFile, &file, 0};
+    ZipArchive archive;
+    ZipProblem problem = ZipProblem::None;
+    if (!platform::fileSize(file, source.size)) {
+        problem = ZipProblem::ReadFailed;
+    } else if (openZipArchive(source, archive, problem)) {
+        ZipEntry entry;
+        bool atEnd = false;
+        while (nextZipEntry(archive, entry, atEnd, problem)) {
+            std::array<std::uint8_t, ROM_READ_SIZE> image;
+            GlobalSum sum;
+            bool complete = false;
+            const wchar_t* name = entryPath(path, entry.name);
+            if (!readZipEntry(archive, entry, image, walk.wholeImages ? &sum : nullptr, complete,
+                              problem)) {
+                if (problem == ZipProblem::ReadFailed) {
+                    break;
+                }
+                reportZipProblem(name, problem, entry.method);
+                continue;
+            }
+            if (!decodeImage(image, name, info)) {
+                continue;
+            }
+            info.globalChecksum = sum.verdict(complete);
+            if (!writeRows(walk, info, path, &entry.name)) {
+                return false;
+            }
+        }
+        if (atEnd) {
+            return true;
+        }
+    }
+    reportZipProblem(path, problem);
+    return true;
 }
 
 // Reads one file and writes its row; false ends the walk. The run's own files
@@ -79,10 +153,17 @@ bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry
     if (!openRomFile(path, &listing, &entry, knowsOwnFiles(walk), file)) {
         return true;
     }
-    const bool own = isOwnFile(walk, file.id);
-    const bool decoded = !own && readRom(file, path, walk.wholeImages, info);
+    bool result = true;
+    if (!isOwnFile(walk, file.id)) {
+        // A device behind the name is left to readRom, which reads none.
+        if (walk.archives && file.isRegular && isZipName(entry.name)) {
+            result = catalogueArchive(file, path, walk, info);
+        } else if (readRom(file, path, walk.wholeImages, info)) {
+            result = writeRows(walk, info, path);
+        }
+    }
     platform::closeFile(file);
-    return !decoded || writeRows(walk, info, path);
+    return result;
 }
 
 // Deals with one entry; false ends the walk.

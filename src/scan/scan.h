@@ -12,6 +12,7 @@ struct WalkSettings {
     bool toStdout = false;              // -stdout, or implied by -nofile
     bool recursive = false;             // -recursive
     bool wholeImages = false;           // -verify: each ROM is read to its end
+    bool archives = false;              // -zip: a .zip file is read as an archive of ROMs
     RowStyle fileStyle;                 // how rows are written to the file
     RowStyle stdoutStyle;               // and to standard output
     const wchar_t* outputPath = L"";    // passed over by its exact path

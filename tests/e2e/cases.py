@@ -9,6 +9,9 @@ import errno
 import io
 import os
 import re
+import struct
+import zipfile
+import zlib
 from dataclasses import dataclass, field
 
 HEADER = ("Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
@@ -143,6 +146,39 @@ def cut_short(all_rows):
     return Check(test)
 
 
+def archive(*members):
+    """A ZIP archive made by Python's zipfile from (name, bytes[, method])."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        for name, data, *method in members:
+            z.writestr(name, data, compress_type=method[0] if method else zipfile.ZIP_DEFLATED)
+    return out.getvalue()
+
+
+def central(data, k, at, value):
+    """`data` with the 16 bits at `at` of its k-th central directory record
+    set to `value`: a flag or a method that zipfile will not write."""
+    pos = -1
+    for _ in range(k + 1):
+        pos = data.index(b"PK\1\2", pos + 1)
+    return data[:pos + at] + struct.pack("<H", value) + data[pos + at + 2:]
+
+
+def zip64(name, data):
+    """A one-entry stored archive in ZIP64 form: every size, offset and count
+    in the ZIP64 fields, each 32-bit field full."""
+    n, crc, full = name.encode(), zlib.crc32(data), 0xFFFFFFFF
+    local = (struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 0, 0, 0, crc, full, full, len(n), 20)
+             + n + struct.pack("<HHQQ", 1, 16, len(data), len(data)) + data)
+    extra = struct.pack("<HHQQQ", 1, 24, len(data), len(data), 0)
+    entry = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0, 0, 0, 0, crc, full, full,
+                        len(n), len(extra), 0, 0, 0, 0, full) + n + extra
+    end64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, 1, 1, len(entry), len(local))
+    locator = struct.pack("<IIQI", 0x07064B50, 0, len(local) + len(entry), 1)
+    return local + entry + end64 + locator + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF,
+                                                         0xFFFF, full, full, 0)
+
+
 def cases(S):
     P = S.p
     top = {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("BRAVO\n\rX")}
@@ -205,6 +241,38 @@ def cases(S):
     mixed = {"mix/%04d%s" % (i, ".gb" if i % 2 else ""): rom("M%d" % i) if i % 2 else b"x"
              for i in range(3000)}
     mixed_rows = "".join(row(P("mix/%04d.gb" % i), "M%d" % i) for i in range(1, 3000, 2))
+    zipped = archive(("one.gb", rom("ONE"), zipfile.ZIP_STORED), ("sub/two.gb", rom("TWO")),
+                     ("note.txt", b"a text note\n"), ("dir/", b""), ('q"u,o \u00e9.gb', rom("QUOTE")))
+    zips = {"z/set.zip": zipped, "z/UPPER.ZIP": archive(("up.gb", rom("UP"))), "z/plain.gb": rom("PLAIN"),
+            "z/junk.zip": rom("JUNK"), "z/cut.zip": zipped[:len(zipped) // 2],
+            "z/broken.zip": zipped[:-6] + struct.pack("<I", 0xFFFFFF00) + zipped[-2:],
+            "z/wide.zip": zip64("in64.gb", rom("WIDE")),
+            # Encrypted, not deflate data, bzip2, one that reads, and one whose
+            # local header lies past the end.
+            "z/odd.zip": central(central(central(archive(
+                ("secret.gb", rom("S")), ("bad.gb", rom("B"), zipfile.ZIP_STORED), ("bz.gb", rom("BZ"), zipfile.ZIP_BZIP2),
+                ("ok.gb", rom("OK")), ("far.gb", rom("FAR"))), 0, 8, 1), 1, 10, 8), 4, 42, 0xFFFF)}
+    def zip_row(name, title):
+        """The separator is the system's up to "#", the archive's after it."""
+        path, mark, member = name.partition("#")
+        return row(P("z/" + path) + mark + member, title)
+    zip_rows = HEADER + "".join(zip_row(name, title) for name, title in (
+        ("set.zip#one.gb", "ONE"), ("set.zip#sub/two.gb", "TWO"), ('set.zip#q"u,o \xc3\xa9.gb', "QUOTE"),
+        ("UPPER.ZIP#up.gb", "UP"), ("plain.gb", "PLAIN"), ("wide.zip#in64.gb", "WIDE"), ("odd.zip#ok.gb", "OK")))
+    zip_err = (not_rom(P("z/set.zip") + "#note.txt")
+               + messages("Failed to read ZIP archive %s: no central directory\n", [P("z/junk.zip"), P("z/cut.zip")])
+               + "Failed to read ZIP archive %s: damaged central directory\n" % P("z/broken.zip")
+               + "".join("Failed to read ZIP entry %s#%s\n" % (P("z/odd.zip"), text) for text in (
+                   "secret.gb: encrypted", "bad.gb: data does not inflate", "far.gb: damaged local header",
+                   "bz.gb: compression method 12 is not supported")))
+    # With -verify an entry is read whole, to 8 MiB; past that, and a bomb of
+    # zeros, Unknown.
+    zip_verified = VERIFY_HEADER + "".join(
+        row(P("v/set.zip#") + name, title, checks=checks) for name, title, checks in (
+            ("good.gb", "GOOD", ("Valid",) * 3), ("8m.gb", "EIGHT", ("Valid",) * 3),
+            ("over.gb", "OVER", ("Valid", "Valid", "Unknown")))) + row(
+        P("v/set.zip#zeros.gb"), "", '"","None","None","No","ROM ONLY","32","0","Japan","0"',
+        ("Invalid", "Invalid", "Unknown"))
     loop_check = Check(lambda data, S: None if data.count(b"\n") == 1 else "not one message: %r" % data)
 
     return [
@@ -419,6 +487,15 @@ def cases(S):
         Case("rows to a pipe closed early", ["-input", "roms", "-nofile"], many, status=-13,
              streams={"early": ("stdout", 2)}, only="posix",
              out=Check(lambda d, S: None if d.startswith(expand(HEADER)) else "no header")),
+        # -zip: the ROMs inside archives; what cannot be read is reported and
+        # passed over.
+        Case("-zip", ["-input", "z", "-zip", "-nofile"], zips, out=zip_rows, err=zip_err, sort_err=True),
+        Case("-zip -verify", ["-input", "v", "-zip", "-verify", "-output", "v.csv"],
+             {"v/set.zip": archive(("good.gb", valid("GOOD")), ("8m.gb", valid("EIGHT", 8 << 20)),
+                                   ("over.gb", valid("OVER", (8 << 20) + 1)), ("zeros.gb", bytes(64 << 20)))},
+             files={"v.csv": zip_verified}),
+        Case("without -zip a .zip is a file", ["-input", "z", "-nofile"], {"z/x.zip": rom("X")},
+             out=HEADER + row(P("z/x.zip"), "X")),
 
         # Control bytes never reach a terminal; files and pipes keep them.
         Case("a terminal sees no escape sequence", ["-input", "t", "-nofile", "-headless"],

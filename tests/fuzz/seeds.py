@@ -3,6 +3,11 @@
 OUT/TARGET/. Usage: seeds.py OUT"""
 import os
 import sys
+import zipfile
+
+# The end-to-end cases' archive makers; a zip seed's first byte picks -verify.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from cases import archive, rom, zip64  # noqa: E402
 
 
 def image(texts):
@@ -29,6 +34,10 @@ SEEDS = {
                                        b"-nofile", b"-gui", b"-stdout"],
                                       [b"-input", b"p" * 259], [b"-output", b"q" * 260],
                                       [b"Failed to open %s", b"x" * 600, b"%%s \1\3"])],
+    "zip": [b"\0" + archive(("a.gb", rom("A"), zipfile.ZIP_STORED), ("d/", b""), ("d/b.gb", rom("B")),
+                             ("note.txt", b"note")),
+            b"\1" + archive(("v.gb", rom("V", 40000)), ("zeros.gb", bytes(1 << 16))),
+            b"\1" + zip64("w.gb", rom("W"))],
 }
 
 for target, inputs in SEEDS.items():

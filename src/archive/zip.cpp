@@ -1,0 +1,464 @@
+#include "archive/zip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "diag/diag.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Record signatures and fixed sizes.
+constexpr std::uint32_t END_SIGNATURE = 0x06054B50;
+constexpr std::uint32_t END64_LOCATOR_SIGNATURE = 0x07064B50;
+constexpr std::uint32_t END64_SIGNATURE = 0x06064B50;
+constexpr std::uint32_t CENTRAL_SIGNATURE = 0x02014B50;
+constexpr std::uint32_t LOCAL_SIGNATURE = 0x04034B50;
+constexpr std::size_t END_SIZE = 22;
+constexpr std::size_t END64_LOCATOR_SIZE = 20;
+constexpr std::size_t END64_SIZE = 56;
+constexpr std::size_t CENTRAL_SIZE = 46;
+constexpr std::size_t LOCAL_SIZE = 30;
+constexpr std::uint16_t ZIP64_EXTRA = 0x0001;
+constexpr std::uint32_t ZIP64_MARK = 0xFFFFFFFF;
+
+constexpr std::uint16_t FLAG_ENCRYPTED = 0x0001;
+constexpr std::uint16_t METHOD_STORED = 0;
+constexpr std::uint16_t METHOD_DEFLATED = 8;
+
+// The end record stands in the last 64 KiB and 22 bytes: it may carry a
+// comment of up to 65535 bytes.
+constexpr std::size_t END_SEARCH = END_SIZE + 0xFFFF;
+// The longest central record before its comment: the fixed part, a name and
+// an extra field of 65535 bytes each.
+constexpr std::size_t LONGEST_RECORD = CENTRAL_SIZE + 2 * 0xFFFF;
+
+// A deflate stream that an encoder wrote takes little more input than it
+// gives output. Past this much more, an entry is taken as damaged rather
+// than read on, so that no entry costs more than its output bound allows.
+constexpr std::uint64_t INPUT_SLACK = 64 * 1024;
+
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(le16(p)) | static_cast<std::uint32_t>(le16(p + 2)) << 16;
+}
+std::uint64_t le64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
+}
+
+// Bytes of the archive held from one read: the central directory through one
+// window and entry data through another, so that reading an entry does not
+// throw away the directory around the next record.
+struct Window {
+    std::uint8_t* bytes;
+    std::size_t capacity;
+    std::uint64_t start = 0;
+    std::size_t length = 0;
+};
+
+std::uint8_t directoryBytes[LONGEST_RECORD];
+std::uint8_t dataBytes[64 * 1024];
+Window directoryWindow{directoryBytes, sizeof directoryBytes};
+Window dataWindow{dataBytes, sizeof dataBytes};
+static_assert(sizeof directoryBytes >= END_SEARCH);
+
+// The rest of an entry with -verify is inflated through this.
+std::uint8_t restBytes[64 * 1024];
+
+char nameBytes[0xFFFF];
+wchar_t entryPathUnits[platform::PATH_CAPACITY + 1 + sizeof nameBytes];
+
+bool holds(const Window& window, std::uint64_t offset, std::size_t need) {
+    return offset >= window.start && offset - window.start <= window.length &&
+           need <= window.length - (offset - window.start);
+}
+
+// Gives the archive's bytes from `offset` on: at least `need` of them, and as
+// many more as the window holds. They come from the window when it holds
+// them, else from a read that fills it anew from `offset`. False when the
+// archive has fewer than `need` bytes there (`problem` is then `outside`) or
+// a read fails. `need` never exceeds the window's capacity.
+bool view(Window& window, const ByteSource& source, std::uint64_t offset, std::size_t need,
+          ZipProblem outside, std::span<const std::uint8_t>& bytes, ZipProblem& problem) {
+    if (offset > source.size || need > source.size - offset) {
+        problem = outside;
+        return false;
+    }
+    if (!holds(window, offset, need)) {
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(window.capacity, source.size - offset));
+        window.length = 0;
+        std::size_t got = 0;
+        if (!source.readAt(source.context, offset, {window.bytes, count}, got)) {
+            problem = ZipProblem::ReadFailed;
+            return false;
+        }
+        window.start = offset;
+        window.length = got;
+        // The file may have shrunk since its size was taken.
+        if (got < need) {
+            problem = outside;
+            return false;
+        }
+    }
+    const auto at = static_cast<std::size_t>(offset - window.start);
+    bytes = {window.bytes + at, window.length - at};
+    return true;
+}
+
+// Entry data through the data window, or through the directory's where that
+// holds it already: the first read takes in the whole of a small archive.
+bool viewData(const ByteSource& source, std::uint64_t offset, std::size_t need,
+              ZipProblem outside, std::span<const std::uint8_t>& bytes, ZipProblem& problem) {
+    Window& window = holds(directoryWindow, offset, need) ? directoryWindow : dataWindow;
+    return view(window, source, offset, need, outside, bytes, problem);
+}
+
+// zlib takes its memory from this arena. The one stream is made at the first
+// entry and reset for each later one, so that the arena is drawn on once for
+// the whole run and nothing is freed.
+alignas(std::max_align_t) std::uint8_t arena[64 * 1024];
+std::size_t arenaUsed = 0;
+
+voidpf arenaAlloc(voidpf /*opaque*/, uInt items, uInt size) {
+    constexpr std::size_t ALIGN = alignof(std::max_align_t);
+    const std::size_t bytes = (std::size_t{items} * size + ALIGN - 1) / ALIGN * ALIGN;
+    if (bytes > sizeof arena - arenaUsed) {
+        return Z_NULL;
+    }
+    void* block = arena + arenaUsed;
+    arenaUsed += bytes;
+    return block;
+}
+
+void arenaFree(voidpf /*opaque*/, voidpf /*address*/) {}
+
+z_stream stream;
+bool streamMade = false;
+
+bool resetStream() {
+    if (streamMade) {
+        return inflateReset(&stream) == Z_OK;
+    }
+    stream.zalloc = arenaAlloc;
+    stream.zfree = arenaFree;
+    stream.opaque = Z_NULL;
+    // Negative window bits: raw deflate data, as archives hold it.
+    streamMade = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
+    return streamMade;
+}
+
+// An entry's data as it is being read.
+struct EntryData {
+    std::uint64_t offset;  // the next input byte in the archive
+    std::uint64_t left;    // input bytes that may still be taken
+    bool deflated;
+    bool ended = false;    // every byte of the entry has been given
+};
+
+// Fills `out` with the entry's next bytes, or gives fewer when the entry
+// ends. False with `problem` set when the data is cut short, is not deflate
+// data, or cannot be read.
+bool produce(const ByteSource& source, EntryData& data, std::span<std::uint8_t> out,
+             std::size_t& got, ZipProblem& problem) {
+    got = 0;
+    while (got < out.size() && !data.ended) {
+        std::span<const std::uint8_t> input;
+        if (data.left != 0) {
+            if (!viewData(source, data.offset, 1, ZipProblem::NotInflated, input, problem)) {
+                return false;
+            }
+            input = input.first(
+                static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), data.left)));
+        }
+        const std::span<std::uint8_t> room = out.subspan(got);
+        std::size_t taken = 0;
+        if (!data.deflated) {
+            // Stored data ends with its bytes.
+            if (input.empty()) {
+                data.ended = true;
+                break;
+            }
+            taken = std::min(input.size(), room.size());
+            std::memcpy(room.data(), input.data(), taken);
+            got += taken;
+        } else {
+            stream.next_in = const_cast<Bytef*>(input.data());
+            stream.avail_in = static_cast<uInt>(input.size());
+            stream.next_out = room.data();
+            stream.avail_out = static_cast<uInt>(room.size());
+            // With its input taken, the stream may still hold the rest of a
+            // match; it ends itself, or makes no progress and is cut short.
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            taken = input.size() - stream.avail_in;
+            got += room.size() - stream.avail_out;
+            if (status == Z_STREAM_END) {
+                data.ended = true;
+            } else if (status != Z_OK) {
+                problem = ZipProblem::NotInflated;
+                return false;
+            }
+        }
+        data.offset += taken;
+        data.left -= taken;
+    }
+    return true;
+}
+
+// Applies the ZIP64 extra field to the sizes and offset that the 32-bit
+// fields mark as stored there. False when a value is marked but missing.
+bool applyZip64(std::span<const std::uint8_t> extra, ZipEntry& entry) {
+    std::uint64_t* const fields[] = {&entry.size, &entry.compressedSize, &entry.localOffset};
+    if (std::none_of(std::begin(fields), std::end(fields),
+                     [](const std::uint64_t* value) { return *value == ZIP64_MARK; })) {
+        return true;
+    }
+    for (std::size_t at = 0; extra.size() - at >= 4;) {
+        const std::size_t length = le16(&extra[at + 2]);
+        if (length > extra.size() - at - 4) {
+            break;
+        }
+        if (le16(&extra[at]) == ZIP64_EXTRA) {
+            std::size_t used = 0;
+            for (std::uint64_t* value : fields) {
+                if (*value != ZIP64_MARK) {
+                    continue;
+                }
+                if (length - used < 8) {
+                    return false;
+                }
+                *value = le64(&extra[at + 4 + used]);
+                used += 8;
+            }
+            return true;
+        }
+        at += 4 + length;
+    }
+    return false;
+}
+
+// The messages, by ZipProblem. A failed read gets the system's text after
+// the format; a short entry is reported as a short file is.
+// clang-format off
+constexpr const wchar_t* PROBLEM_FORMATS[] = {
+    nullptr,
+    L"Failed to read ZIP archive %s",
+    L"Failed to read ZIP archive %s: no central directory\n",
+    L"Failed to read ZIP archive %s: damaged central directory\n",
+    L"Failed to read ZIP entry %s: encrypted\n",
+    L"Failed to read ZIP entry %s: compression method %s is not supported\n",
+    L"Failed to read ZIP entry %s: damaged local header\n",
+    L"Failed to read ZIP entry %s: data does not inflate\n",
+    nullptr,
+};
+// clang-format on
+static_assert(std::size(PROBLEM_FORMATS) == static_cast<std::size_t>(ZipProblem::Short) + 1);
+
+}  // namespace
+
+bool openZipArchive(const ByteSource& source, ZipArchive& archive, ZipProblem& problem) {
+    archive = ZipArchive{source};
+    directoryWindow.length = 0;
+    dataWindow.length = 0;
+    if (source.size < END_SIZE) {
+        problem = ZipProblem::NoDirectory;
+        return false;
+    }
+    const auto tail = static_cast<std::size_t>(std::min<std::uint64_t>(source.size, END_SEARCH));
+    const std::uint64_t tailStart = source.size - tail;
+    std::span<const std::uint8_t> bytes;
+    if (!view(directoryWindow, source, tailStart, tail, ZipProblem::NoDirectory, bytes, problem)) {
+        return false;
+    }
+    // The last record signature whose comment fits before the end: a comment
+    // may itself hold the signature.
+    std::size_t at = tail - END_SIZE;
+    while (le32(&bytes[at]) != END_SIGNATURE || le16(&bytes[at + 20]) > tail - at - END_SIZE) {
+        if (at == 0) {
+            problem = ZipProblem::NoDirectory;
+            return false;
+        }
+        --at;
+    }
+    const std::uint8_t* end = &bytes[at];
+    const std::uint64_t endOffset = tailStart + at;
+    std::uint64_t entries = le16(end + 10);
+    std::uint64_t directorySize = le32(end + 12);
+    std::uint64_t directoryOffset = le32(end + 16);
+    // ZIP64: a full field stands for a value in the ZIP64 end record, which a
+    // locator just before the end record points to. Without the locator the
+    // values are what they say.
+    std::span<const std::uint8_t> locator;
+    if ((entries == 0xFFFF || directorySize == ZIP64_MARK || directoryOffset == ZIP64_MARK) &&
+        endOffset >= END64_LOCATOR_SIZE) {
+        if (!view(directoryWindow, source, endOffset - END64_LOCATOR_SIZE, END64_LOCATOR_SIZE,
+                  ZipProblem::BadDirectory, locator, problem)) {
+            return false;
+        }
+    }
+    if (!locator.empty() && le32(locator.data()) == END64_LOCATOR_SIGNATURE) {
+        std::span<const std::uint8_t> end64;
+        if (!view(directoryWindow, source, le64(&locator[8]), END64_SIZE, ZipProblem::BadDirectory,
+                  end64, problem)) {
+            return false;
+        }
+        if (le32(end64.data()) != END64_SIGNATURE) {
+            problem = ZipProblem::BadDirectory;
+            return false;
+        }
+        entries = le64(&end64[32]);
+        directorySize = le64(&end64[40]);
+        directoryOffset = le64(&end64[48]);
+    }
+    if (directoryOffset > source.size || directorySize > source.size - directoryOffset) {
+        problem = ZipProblem::BadDirectory;
+        return false;
+    }
+    archive.next = directoryOffset;
+    archive.directoryEnd = directoryOffset + directorySize;
+    archive.entriesLeft = entries;
+    return true;
+}
+
+bool nextZipEntry(ZipArchive& archive, ZipEntry& entry, bool& atEnd, ZipProblem& problem) {
+    atEnd = false;
+    for (;;) {
+        if (archive.entriesLeft == 0) {
+            atEnd = true;
+            return false;
+        }
+        --archive.entriesLeft;
+        const std::uint64_t start = archive.next;
+        const std::uint64_t room = archive.directoryEnd - start;
+        std::span<const std::uint8_t> record;
+        if (room < CENTRAL_SIZE) {
+            problem = ZipProblem::BadDirectory;
+            return false;
+        }
+        if (!view(directoryWindow, archive.source, start, CENTRAL_SIZE, ZipProblem::BadDirectory,
+                  record, problem)) {
+            return false;
+        }
+        const std::size_t nameLength = le16(&record[28]);
+        const std::size_t extraLength = le16(&record[30]);
+        const std::size_t length = CENTRAL_SIZE + nameLength + extraLength;
+        const std::size_t commentLength = le16(&record[32]);
+        if (le32(record.data()) != CENTRAL_SIGNATURE || length + commentLength > room) {
+            problem = ZipProblem::BadDirectory;
+            return false;
+        }
+        archive.next = start + length + commentLength;
+        // The name and the extra field, from the window or after one more read.
+        if (!view(directoryWindow, archive.source, start, length, ZipProblem::BadDirectory, record,
+                  problem)) {
+            return false;
+        }
+        entry.flags = le16(&record[8]);
+        entry.method = le16(&record[10]);
+        entry.compressedSize = le32(&record[20]);
+        entry.size = le32(&record[24]);
+        entry.localOffset = le32(&record[42]);
+        if (!applyZip64(record.subspan(CENTRAL_SIZE + nameLength, extraLength), entry)) {
+            problem = ZipProblem::BadDirectory;
+            return false;
+        }
+        std::memcpy(nameBytes, &record[CENTRAL_SIZE], nameLength);
+        entry.name = {nameBytes, nameLength};
+        if (!entry.name.ends_with('/')) {
+            return true;
+        }
+    }
+}
+
+bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
+                  std::span<std::uint8_t, ROM_READ_SIZE> image, GlobalSum* sum, bool& complete,
+                  ZipProblem& problem) {
+    complete = false;
+    if ((entry.flags & FLAG_ENCRYPTED) != 0) {
+        problem = ZipProblem::Encrypted;
+        return false;
+    }
+    if (entry.method != METHOD_STORED && entry.method != METHOD_DEFLATED) {
+        problem = ZipProblem::Method;
+        return false;
+    }
+    if (entry.size < ROM_READ_SIZE) {
+        problem = ZipProblem::Short;
+        return false;
+    }
+    const ByteSource& source = archive.source;
+    std::span<const std::uint8_t> local;
+    if (!viewData(source, entry.localOffset, LOCAL_SIZE, ZipProblem::BadHeader, local, problem)) {
+        return false;
+    }
+    const std::uint64_t start = entry.localOffset + LOCAL_SIZE + le16(&local[26]) + le16(&local[28]);
+    if (le32(local.data()) != LOCAL_SIGNATURE || start > source.size ||
+        entry.compressedSize > source.size - start) {
+        problem = ZipProblem::BadHeader;
+        return false;
+    }
+    const std::uint64_t bound = sum != nullptr ? LARGEST_ROM + 1 : ROM_READ_SIZE;
+    EntryData data{start, std::min(entry.compressedSize, bound + INPUT_SLACK),
+                   entry.method == METHOD_DEFLATED};
+    if (data.deflated && !resetStream()) {
+        problem = ZipProblem::NotInflated;
+        return false;
+    }
+    std::size_t got = 0;
+    if (!produce(source, data, image, got, problem)) {
+        return false;
+    }
+    if (got < image.size()) {
+        problem = ZipProblem::Short;
+        return false;
+    }
+    if (sum == nullptr) {
+        return true;
+    }
+    sum->add(image);
+    bool readable = true;
+    while (readable && !data.ended && sum->length <= LARGEST_ROM) {
+        const auto room = static_cast<std::size_t>(
+            std::min<std::uint64_t>(sizeof restBytes, LARGEST_ROM + 1 - sum->length));
+        ZipProblem ignored = ZipProblem::None;
+        readable = produce(source, data, std::span(restBytes, room), got, ignored);
+        sum->add(std::span(restBytes, got));
+    }
+    complete = readable && data.ended;
+    return true;
+}
+
+const wchar_t* entryPath(const wchar_t* path, std::string_view name) {
+    std::size_t length = 0;
+    while (path[length] != L'\0' && length < platform::PATH_MAX_LENGTH) {
+        entryPathUnits[length] = path[length];
+        ++length;
+    }
+    entryPathUnits[length++] = L'#';
+    for (const char byte : name) {
+        entryPathUnits[length++] = static_cast<wchar_t>(static_cast<unsigned char>(byte));
+    }
+    entryPathUnits[length] = L'\0';
+    return entryPathUnits;
+}
+
+void reportZipProblem(const wchar_t* name, ZipProblem problem, std::uint16_t method) {
+    wchar_t digits[6] = {};
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + method % 10);
+        method = static_cast<std::uint16_t>(method / 10);
+    } while (method != 0);
+    std::reverse(digits, digits + count);
+    const auto index = static_cast<std::size_t>(problem);
+    if (problem == ZipProblem::ReadFailed) {
+        reportError(PROBLEM_FORMATS[index], name);
+    } else if (problem == ZipProblem::Short) {
+        reportNotARom(name);
+    } else if (PROBLEM_FORMATS[index] != nullptr) {
+        reportPlain(PROBLEM_FORMATS[index], name, digits);
+    }
+}
