@@ -24,7 +24,8 @@ const std::pair<std::wstring, unsigned> OPTIONS[] = {
     {L"-input", OPT_INPUT},       {L"-output", OPT_OUTPUT},     {L"-stdout", OPT_STDOUT},
     {L"-nofile", OPT_NOFILE},     {L"-recursive", OPT_RECURSIVE}, {L"-headless", OPT_HEADLESS},
     {L"-append", OPT_APPEND},     {L"-gui", OPT_GUI},           {L"-verify", OPT_VERIFY},
-    {L"-utf8", OPT_UTF8},         {L"-help", OPT_HELP},         {L"--help", OPT_HELP},
+    {L"-utf8", OPT_UTF8},         {L"-zip", OPT_ZIP},           {L"-help", OPT_HELP},
+    {L"--help", OPT_HELP},
     {L"-h", OPT_HELP},            {L"-?", OPT_HELP},            {L"/?", OPT_HELP},
     {L"-version", OPT_VERSION},   {L"--version", OPT_VERSION}};
 
