@@ -265,6 +265,9 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
         }
     }
     platform::putByte('\n', stream);
+    if (style.flushEachRow) {
+        std::fflush(stream);
+    }
 
     if (std::ferror(stream) != 0) {
         reportError(L"Failed to write header to the output file");
