@@ -154,6 +154,11 @@ int writeAnswer(const RunOptions& options) {
 }  // namespace
 
 int runCartolog() {
+    // Each message reaches standard error in one write, as it is flushed
+    // whole: some runtimes write an unbuffered stream a byte at a time, which
+    // a console shows slowly.
+    static char stderrBuffer[4096];
+    std::setvbuf(stderr, stderrBuffer, _IOFBF, sizeof stderrBuffer);
     diag::maskControlsInArguments(platform::isTerminal(stderr));
     RunOptions options;
     if (!parseArguments(options)) {
