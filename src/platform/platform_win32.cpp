@@ -110,7 +110,10 @@ bool absoluteSystemPath(const wchar_t* path, SystemPath& out) {
 // the system's error code set, when that fails or the result does not fit.
 bool toSystemPath(const wchar_t* walkPath, SystemPath& out) {
     const std::wstring_view path(walkPath);
-    if (rootKnown && path.starts_with(rootAsGiven)) {
+    // Below an empty root, the current directory, the walk builds bare
+    // names: a path that starts at a drive or a separator is none of them.
+    const bool rooted = path.size() >= 2 && (path[1] == L':' || isTrailingSeparator(path[0]));
+    if (rootKnown && path.starts_with(rootAsGiven) && !(rootAsGiven.empty() && rooted)) {
         std::wstring_view rest = path.substr(rootAsGiven.size());
         // The walk puts a backslash after the root unless it ends in a
         // separator; the absolute root ends in one already.
