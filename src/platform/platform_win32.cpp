@@ -128,6 +128,11 @@ bool toSystemPath(const wchar_t* walkPath, SystemPath& out) {
     return absoluteSystemPath(walkPath, out);
 }
 
+bool isDirectory(const wchar_t* path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 FileId idOfHandle(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information;
     if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) {
@@ -262,8 +267,7 @@ bool adoptWalkRoot(const wchar_t* path) {
     if (rootForSystem.back() != L'\\') {
         rootForSystem += L'\\';
     }
-    const DWORD attributes = GetFileAttributesW(rootForSystem.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return isDirectory(rootForSystem.c_str());
 }
 
 bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]) {
@@ -298,9 +302,7 @@ bool openListing(const wchar_t* /*directory*/, const wchar_t* pattern, DirListin
     if (handle == INVALID_HANDLE_VALUE) {
         // A drive's root lists no "." or "..": when empty it has no first
         // entry at all, and is an empty listing all the same.
-        const DWORD attributes = GetFileAttributesW(path.units);
-        atEnd = error == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES &&
-                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        atEnd = error == ERROR_FILE_NOT_FOUND && isDirectory(path.units);
         SetLastError(error);
         if (!atEnd) {
             return false;
