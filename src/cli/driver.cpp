@@ -64,7 +64,7 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
                 L"Warning - 'append' is only useful for file output, which has been disabled by "
                 L"'nofile'.\n");
         }
-        platform::fileIdOfPath(options.outputPath, options.outputId);
+        platform::ownFileOfPath(options.outputPath, options.outputFile);
         return true;
     }
     if (!listable) {
@@ -83,7 +83,7 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
          (std::fseek(output, 0, SEEK_END) == 0 && std::ftell(output) == 0))) {
         std::fputs(UTF8_MARK, output);
     }
-    platform::fileIdOfStream(output, options.outputId);
+    platform::ownFileOfStream(output, options.outputFile);
     return true;
 }
 
@@ -99,10 +99,11 @@ void reportWriteFailure(std::FILE* stream, const RunOptions& options) {
     }
 }
 
-bool writeHeaderLines(const RunOptions& options, std::FILE* output) {
+bool writeHeaderLines(const RunOptions& options, std::FILE* output, bool flushStdout) {
     const char* line =
         (options.flags & OPT_VERIFY) != 0 ? CSV_VERIFY_HEADER_LINE : CSV_HEADER_LINE;
-    if ((options.flags & OPT_STDOUT) != 0 && std::fputs(line, stdout) == EOF) {
+    if ((options.flags & OPT_STDOUT) != 0 &&
+        (std::fputs(line, stdout) == EOF || (flushStdout && std::fflush(stdout) != 0))) {
         reportWriteFailure(stdout, options);
         return false;
     }
@@ -166,6 +167,11 @@ int writeAnswer(const RunOptions& options) {
 }  // namespace
 
 int runCartolog() {
+    // Each message reaches standard error in one write, as it is flushed
+    // whole: some runtimes write an unbuffered stream a byte at a time, which
+    // a console shows slowly.
+    static char stderrBuffer[4096];
+    std::setvbuf(stderr, stderrBuffer, _IOFBF, sizeof stderrBuffer);
     diag::maskControlsInArguments(platform::isTerminal(stderr));
     RunOptions options;
     if (!parseArguments(options)) {
@@ -182,12 +188,17 @@ int runCartolog() {
         return EXIT_FAILED;
     }
     std::FILE* output = nullptr;
-    if (!openDestinations(options, platform::isExistingDirectory(options.inputPath), output)) {
+    if (!openDestinations(options, platform::adoptWalkRoot(options.inputPath), output)) {
         return EXIT_FAILED;
     }
-    if ((options.flags & OPT_STDOUT) != 0 && !platform::isTerminal(stdout)) {
-        // Rows reach a pipe or file in large writes; a terminal keeps the
-        // line by line output that a reader expects.
+    // A person reading a terminal sees each row as it is written, and no
+    // control bytes, in rows or in messages: a file name could otherwise
+    // rewrite what the terminal shows.
+    const bool stdoutIsTerminal = platform::isTerminal(stdout);
+    if ((options.flags & OPT_STDOUT) != 0) {
+        // Rows reach a pipe or file in large writes, and a terminal in one
+        // write per row: some runtimes leave a terminal's stream unbuffered,
+        // one write per byte.
         static char stdoutBuffer[64 * 1024];
         std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
     }
@@ -200,18 +211,18 @@ int runCartolog() {
     walk.fileStyle.utf8 = (options.flags & OPT_UTF8) != 0;
     walk.fileStyle.verify = walk.wholeImages;
     walk.stdoutStyle = walk.fileStyle;
-    // A person reading a terminal sees no control bytes, in rows or in
-    // messages: a file name could otherwise rewrite what the terminal shows.
-    walk.stdoutStyle.maskControls = platform::isTerminal(stdout);
+    walk.stdoutStyle.maskControls = stdoutIsTerminal;
+    walk.stdoutStyle.flushEachRow = stdoutIsTerminal;
     walk.outputPath = options.outputPath;
     const auto args = platform::processArguments();
     walk.programPath = args.empty() ? L"" : args[0];
-    walk.ownFiles[0] = options.outputId;
-    platform::fileIdOfRunningProgram(walk.ownFiles[1]);
+    walk.ownFiles[0] = options.outputFile;
+    platform::ownFileOfRunningProgram(walk.ownFiles[1]);
     // A catalogue redirected into the tree it lists is not catalogued either.
-    platform::fileIdOfStream(stdout, walk.ownFiles[2]);
+    platform::ownFileOfStream(stdout, walk.ownFiles[2]);
 
-    bool ok = ((options.flags & OPT_HEADLESS) != 0 || writeHeaderLines(options, output)) &&
+    bool ok = ((options.flags & OPT_HEADLESS) != 0 ||
+               writeHeaderLines(options, output, stdoutIsTerminal)) &&
               scanDirectory(options.inputPath, walk);
     ok = finishStreams(options, output, ok) && ok;
     if (std::ferror(stdout) != 0 && platform::readerGone(stdout)) {

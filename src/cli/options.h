@@ -26,9 +26,9 @@ struct RunOptions {
     OptionFlags flags = 0;
     wchar_t inputPath[platform::PATH_CAPACITY] = {};   // -input, or the current directory
     wchar_t outputPath[platform::PATH_CAPACITY] = {};  // -output, or the input path
-    // Set by the driver: the output file's identity, so that the walk never
-    // catalogues it, whatever path names it.
-    platform::FileId outputId;
+    // Set by the driver: the output file, so that the walk never catalogues
+    // it, whatever path names it.
+    platform::OwnFile outputFile;
 };
 
 // What -help prints.

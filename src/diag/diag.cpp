@@ -44,8 +44,9 @@ char toStderrByte(wchar_t unit) {
     return value <= 0xFF ? static_cast<char>(value) : '?';
 }
 
-// Collects bytes for standard error and writes them in few calls: the stream
-// is unbuffered, so each call would be a system call of its own.
+// Collects bytes for standard error and writes them in few calls, the
+// message flushed whole: on an unbuffered stream each call would be a system
+// call of its own.
 struct StderrWriter {
     char bytes[2048];
     std::size_t used = 0;

@@ -55,37 +55,52 @@ struct FileId {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
     bool known = false;
+    bool anyVolume = false;  // the volume could not be learnt: the index alone counts
 };
 
 inline bool sameFile(const FileId& a, const FileId& b) {
-    return a.known && b.known && a.volume == b.volume && a.index == b.index;
+    return a.known && b.known && a.index == b.index &&
+           (a.volume == b.volume || a.anyVolume || b.anyVolume);
 }
 
-/// Identity of the file that `path` names (links followed). False when it
-/// cannot be learnt; `id` is then left unknown.
-bool fileIdOfPath(const wchar_t* path, FileId& id);
+// One of the run's own files (the output file, the program, the file that
+// standard output writes to), which the walk never catalogues.
+struct OwnFile {
+    FileId file;
+    FileId directory;  // the directory that holds it; unknown: it may lie in any
+};
 
-/// Identity of the regular file behind an open stream. False when it cannot
-/// be learnt or the stream writes to something else (a terminal, a pipe, a
+/// The file that `path` names (links followed). False when its identity
+/// cannot be learnt; `own` is then left unknown.
+bool ownFileOfPath(const wchar_t* path, OwnFile& own);
+
+/// The regular file behind an open stream. False when its identity cannot be
+/// learnt or the stream writes to something else (a terminal, a pipe, a
 /// device).
-bool fileIdOfStream(std::FILE* stream, FileId& id);
+bool ownFileOfStream(std::FILE* stream, OwnFile& own);
 
-/// Identity of the running program's own file. False when it cannot be learnt.
-bool fileIdOfRunningProgram(FileId& id);
+/// The running program's own file. False when its identity cannot be learnt.
+bool ownFileOfRunningProgram(OwnFile& own);
 
-/// True when `path` names an existing directory (links followed); an empty
-/// path names the current directory.
-bool isExistingDirectory(const wchar_t* path);
+/// Takes `path`, the input directory as the user gave it, as the root of the
+/// walk: every path that the walk builds starts with it, and the names below
+/// it reach the system exactly as the listing gave them, whatever the
+/// system's rules for typed paths would make of them. True when `path` names
+/// an existing directory (links followed); an empty path names the current
+/// directory.
+bool adoptWalkRoot(const wchar_t* path);
 
 /// Puts the current directory into `buffer`, zero-terminated. False when it
 /// cannot be had or does not fit: the system's error code is then set for
 /// lastSystemError().
 bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]);
 
-// An open directory listing. The members are the implementation's own.
+// An open directory listing. The members are the implementation's own, but
+// for `id`: the listed directory's identity, where the system tells it.
 struct DirListing {
     void* handle = nullptr;
     std::uint64_t volume = 0;
+    FileId id;
 };
 
 // What a listed entry is: from the listing where it says, else from the stat
@@ -105,12 +120,13 @@ struct DirEntry {
     FileId id;
 };
 
-/// Opens a listing of `directory` and gives its first entry. `pattern` is the
-/// directory joined with "*", for systems that list by pattern; an empty
+/// Opens a listing of `directory` and gives its first entry, or sets `atEnd`
+/// when the directory holds none at all (a drive's empty root). `pattern` is
+/// the directory joined with "*", for systems that list by pattern; an empty
 /// directory path is the current directory. False: the system's error code
 /// is set and nothing is open.
 bool openListing(const wchar_t* directory, const wchar_t* pattern, DirListing& listing,
-                 DirEntry& first);
+                 DirEntry& first, bool& atEnd);
 
 /// Gives the next entry. False at the end of the listing with `atEnd` set,
 /// or on a failure with `atEnd` clear and the system's error code set.
@@ -158,7 +174,8 @@ std::FILE* openOutputFile(const wchar_t* path, bool append);
 /// Puts one byte on a stream that no other thread writes, without locking it.
 int putByte(int byte, std::FILE* stream);
 
-/// True when `stream` is a terminal or console, which a person may be reading.
+/// True when `stream` is a terminal or console, which a person may be reading;
+/// a device that merely looks like one (a null device) is not.
 bool isTerminal(std::FILE* stream);
 
 /// The error code that the last failed system call of this thread left.

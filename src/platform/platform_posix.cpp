@@ -192,38 +192,41 @@ void adoptArguments(int argc, char** argv) {
 
 std::span<const wchar_t* const> processArguments() { return argumentList; }
 
-bool fileIdOfPath(const wchar_t* path, FileId& id) {
+// The listing tells every entry's identity, so the directory of an own file
+// is never needed: it is left unknown.
+bool ownFileOfPath(const wchar_t* path, OwnFile& own) {
+    own = OwnFile{};
     NativePath native;
     struct stat status;
     if (!toNative(path, native) || stat(directoryOrDot(native), &status) != 0) {
-        id = FileId{};
         return false;
     }
-    id = idOf(status);
+    own.file = idOf(status);
     return true;
 }
 
-bool fileIdOfStream(std::FILE* stream, FileId& id) {
+bool ownFileOfStream(std::FILE* stream, OwnFile& own) {
+    own = OwnFile{};
     struct stat status;
     if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode)) {
-        id = FileId{};
         return false;
     }
-    id = idOf(status);
+    own.file = idOf(status);
     return true;
 }
 
-bool fileIdOfRunningProgram(FileId& id) {
+bool ownFileOfRunningProgram(OwnFile& own) {
+    own = OwnFile{};
     struct stat status;
     if (stat("/proc/self/exe", &status) != 0) {
-        id = FileId{};
         return false;
     }
-    id = idOf(status);
+    own.file = idOf(status);
     return true;
 }
 
-bool isExistingDirectory(const wchar_t* path) {
+// Paths reach the system as built: no rule of this system changes a name.
+bool adoptWalkRoot(const wchar_t* path) {
     NativePath native;
     struct stat status;
     return toNative(path, native) && stat(directoryOrDot(native), &status) == 0 &&
@@ -240,7 +243,10 @@ bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]) {
 }
 
 bool openListing(const wchar_t* directory, const wchar_t* /*pattern*/, DirListing& listing,
-                 DirEntry& first) {
+                 DirEntry& first, bool& atEnd) {
+    // Every directory lists "." and "..": a listing without a first entry
+    // fails.
+    atEnd = false;
     NativePath native;
     if (!toNative(directory, native)) {
         return false;
@@ -267,10 +273,10 @@ bool openListing(const wchar_t* directory, const wchar_t* /*pattern*/, DirListin
     listing.handle = state;
     struct stat status;
     listing.volume = fstat(fd, &status) == 0 ? static_cast<std::uint64_t>(status.st_dev) : 0;
-    bool atEnd = false;
-    if (!readNext(listing, first, atEnd)) {
+    bool ended = false;
+    if (!readNext(listing, first, ended)) {
         // A listing with no entry at all fails as a failed open does.
-        const int error = atEnd ? ENOENT : errno;
+        const int error = ended ? ENOENT : errno;
         closeListing(listing);
         errno = error;
         return false;

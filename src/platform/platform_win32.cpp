@@ -1,5 +1,7 @@
 // Windows side of the platform layer. Paths are UTF-16 strings here as in
-// the core, so they go to the system's wide calls unchanged.
+// the core. A path that the walk built reaches the system in the \\?\ form:
+// the typed rules (trailing dots and spaces dropped, device names such as
+// "aux" or "nul.gb") would otherwise open another file than the one listed.
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -13,6 +15,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -31,6 +37,102 @@ constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 HANDLE findHandle(const DirListing& listing) { return static_cast<HANDLE>(listing.handle); }
 
+// The longest path that the wide calls take in the \\?\ form, terminator
+// included.
+constexpr std::size_t SYSTEM_PATH_CAPACITY = 32768;
+
+// A path as the system's calls get it. Its room is on the stack of the call
+// that needs it: no allocation per file.
+struct SystemPath {
+    wchar_t units[SYSTEM_PATH_CAPACITY];
+};
+
+constexpr std::wstring_view LONG_FORM = L"\\\\?\\";
+constexpr std::wstring_view LONG_UNC_FORM = L"\\\\?\\UNC\\";
+
+// The walk's root as the user gave it, and the directory that it names made
+// absolute once, in the \\?\ form and ending in a backslash. Set once, before
+// any listing is open, and only read afterwards.
+std::wstring rootAsGiven;
+std::wstring rootForSystem;
+bool rootKnown = false;
+
+// Puts `head` then `tail` in `out`. False, with the system's error code set,
+// when they do not fit.
+bool joinSystemPath(std::wstring_view head, std::wstring_view tail, SystemPath& out) {
+    if (head.size() + tail.size() >= SYSTEM_PATH_CAPACITY) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    std::wmemcpy(out.units, head.data(), head.size());
+    std::wmemcpy(out.units + head.size(), tail.data(), tail.size());
+    out.units[head.size() + tail.size()] = L'\0';
+    return true;
+}
+
+// `path` made absolute by the system's rules for typed paths, in the long
+// form (\\?\C:\dir, and \\?\UNC\server\share for \\server\share). A path in
+// that form already stays as it is.
+bool absoluteSystemPath(const wchar_t* path, SystemPath& out) {
+    const std::wstring_view given(path);
+    if (given.starts_with(LONG_FORM)) {
+        return joinSystemPath(given, {}, out);
+    }
+    // GetFullPathNameW writes behind the room that the longest prefix needs,
+    // and the result then moves to just behind its prefix.
+    wchar_t* const full = out.units + LONG_UNC_FORM.size();
+    const auto room = static_cast<DWORD>(SYSTEM_PATH_CAPACITY - LONG_UNC_FORM.size());
+    const DWORD length = GetFullPathNameW(given.empty() ? L"." : path, room, full, nullptr);
+    if (length == 0) {
+        return false;
+    }
+    if (length >= room) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    std::wstring_view body(full, length);
+    std::wstring_view prefix = LONG_FORM;
+    if (body.starts_with(LONG_FORM) || body.starts_with(L"\\\\.\\")) {
+        prefix = {};
+    } else if (body.starts_with(L"\\\\")) {
+        prefix = LONG_UNC_FORM;
+        body.remove_prefix(2);
+    }
+    std::wmemmove(out.units + prefix.size(), body.data(), body.size());
+    std::wmemcpy(out.units, prefix.data(), prefix.size());
+    out.units[prefix.size() + body.size()] = L'\0';
+    return true;
+}
+
+// The path by which the system's calls reach what `walkPath` names. Below the
+// walk's root every name is taken exactly as the listing gave it; any other
+// path is made absolute by the system's rules for typed paths. False, with
+// the system's error code set, when that fails or the result does not fit.
+bool toSystemPath(const wchar_t* walkPath, SystemPath& out) {
+    const std::wstring_view path(walkPath);
+    // Below an empty root, the current directory, the walk builds bare
+    // names: a path that starts at a drive or a separator is none of them.
+    const bool rooted = path.size() >= 2 && (path[1] == L':' || isTrailingSeparator(path[0]));
+    if (rootKnown && path.starts_with(rootAsGiven) && !(rootAsGiven.empty() && rooted)) {
+        std::wstring_view rest = path.substr(rootAsGiven.size());
+        // The walk puts a backslash after the root unless it ends in a
+        // separator; the absolute root ends in one already.
+        const bool joined = rootAsGiven.empty() || isTrailingSeparator(rootAsGiven.back());
+        if (joined || rest.empty() || rest.front() == PATH_SEPARATOR) {
+            if (!joined && !rest.empty()) {
+                rest.remove_prefix(1);
+            }
+            return joinSystemPath(rootForSystem, rest, out);
+        }
+    }
+    return absoluteSystemPath(walkPath, out);
+}
+
+bool isDirectory(const wchar_t* path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 FileId idOfHandle(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information;
     if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) {
@@ -44,16 +146,65 @@ FileId idOfHandle(HANDLE handle) {
 
 // Opens a file or directory for its attributes only: no data access, so no
 // sharing mode of another opener stands in the way, and the backup flag lets
-// directories be opened too. Links are followed.
+// directories be opened too. Links are followed. The handle is closed by the
+// caller.
+HANDLE openForAttributes(const wchar_t* path) {
+    return CreateFileW(path[0] == L'\0' ? L"." : path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 FileId idOfNamedFile(const wchar_t* path) {
-    const HANDLE handle = CreateFileW(path[0] == L'\0' ? L"." : path, 0, SHARE_ALL, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = openForAttributes(path);
     if (handle == INVALID_HANDLE_VALUE) {
         return FileId{};
     }
     const FileId id = idOfHandle(handle);
     CloseHandle(handle);
     return id;
+}
+
+// The own file open as `handle`, and the directory that holds it, learnt
+// from the handle's final path.
+bool ownFileOfHandle(HANDLE handle, OwnFile& own) {
+    own = OwnFile{};
+    own.file = idOfHandle(handle);
+    FILE_ID_INFO information;
+    if (!own.file.known &&
+        GetFileInformationByHandleEx(handle, FileIdInfo, &information, sizeof information)) {
+        // Some handles answer this query alone; wine's, for a standard output
+        // that a Linux shell opened, then know no volume either.
+        std::uint64_t index = 0;
+        std::memcpy(&index, information.FileId.Identifier, sizeof index);
+        own.file = FileId{information.VolumeSerialNumber, index, true,
+                          information.VolumeSerialNumber == 0};
+    }
+    if (!own.file.known) {
+        return false;
+    }
+    SystemPath path;
+    const DWORD length = GetFinalPathNameByHandleW(handle, path.units, SYSTEM_PATH_CAPACITY,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length != 0 && length < SYSTEM_PATH_CAPACITY) {
+        const std::wstring_view final(path.units, length);
+        const std::size_t last = final.rfind(L'\\');
+        if (last != std::wstring_view::npos) {
+            // The backslash stays: a drive's root needs it.
+            path.units[last + 1] = L'\0';
+            own.directory = idOfNamedFile(path.units);
+        }
+    }
+    return true;
+}
+
+bool ownFileOfNamedFile(const wchar_t* path, OwnFile& own) {
+    const HANDLE handle = openForAttributes(path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        own = OwnFile{};
+        return false;
+    }
+    const bool known = ownFileOfHandle(handle, own);
+    CloseHandle(handle);
+    return known;
 }
 
 void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
@@ -87,29 +238,45 @@ void adoptArguments(int argc, wchar_t** argv) {
 
 std::span<const wchar_t* const> processArguments() { return argumentList; }
 
-bool fileIdOfPath(const wchar_t* path, FileId& id) {
-    id = idOfNamedFile(path);
-    return id.known;
-}
+bool ownFileOfPath(const wchar_t* path, OwnFile& own) { return ownFileOfNamedFile(path, own); }
 
-bool fileIdOfStream(std::FILE* stream, FileId& id) {
+bool ownFileOfStream(std::FILE* stream, OwnFile& own) {
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    id = GetFileType(handle) == FILE_TYPE_DISK ? idOfHandle(handle) : FileId{};
-    return id.known;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        own = OwnFile{};
+        return false;
+    }
+    return ownFileOfHandle(handle, own);
 }
 
-bool fileIdOfRunningProgram(FileId& id) {
-    // Long enough for any path the system can start a program from.
-    std::vector<wchar_t> path(32768);
-    const DWORD length =
-        GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    id = length == 0 || length >= path.size() ? FileId{} : idOfNamedFile(path.data());
-    return id.known;
+bool ownFileOfRunningProgram(OwnFile& own) {
+    SystemPath path;
+    const DWORD length = GetModuleFileNameW(nullptr, path.units, SYSTEM_PATH_CAPACITY);
+    if (length == 0 || length >= SYSTEM_PATH_CAPACITY) {
+        own = OwnFile{};
+        return false;
+    }
+    return ownFileOfNamedFile(path.units, own);
 }
 
-bool isExistingDirectory(const wchar_t* path) {
-    const DWORD attributes = GetFileAttributesW(path[0] == L'\0' ? L"." : path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+bool adoptWalkRoot(const wchar_t* path) {
+    rootAsGiven = path;
+    // The prefix that the walk builds every path from: the system resolves it
+    // as it always resolved the paths that started with it.
+    std::wstring prefix = rootAsGiven;
+    if (!prefix.empty() && !isTrailingSeparator(prefix.back())) {
+        prefix += PATH_SEPARATOR;
+    }
+    SystemPath absolute;
+    rootKnown = absoluteSystemPath(prefix.empty() ? L".\\" : prefix.c_str(), absolute);
+    if (!rootKnown) {
+        return false;
+    }
+    rootForSystem = absolute.units;
+    if (rootForSystem.back() != L'\\') {
+        rootForSystem += L'\\';
+    }
+    return isDirectory(rootForSystem.c_str());
 }
 
 bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]) {
@@ -128,16 +295,34 @@ bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]) {
 }
 
 bool openListing(const wchar_t* /*directory*/, const wchar_t* pattern, DirListing& listing,
-                 DirEntry& first) {
-    WIN32_FIND_DATAW found;
-    const HANDLE handle =
-        FindFirstFileExW(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (handle == INVALID_HANDLE_VALUE) {
-        listing.handle = nullptr;
+                 DirEntry& first, bool& atEnd) {
+    listing = DirListing{};
+    atEnd = false;
+    SystemPath path;
+    if (!toSystemPath(pattern, path)) {
         return false;
     }
-    listing.handle = handle;
-    fillEntry(found, first);
+    WIN32_FIND_DATAW found;
+    const HANDLE handle =
+        FindFirstFileExW(path.units, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    const DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    // The directory itself: the pattern without its "*".
+    path.units[std::wcslen(path.units) - 1] = L'\0';
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A drive's root lists no "." or "..": when empty it has no first
+        // entry at all, and is an empty listing all the same.
+        atEnd = error == ERROR_FILE_NOT_FOUND && isDirectory(path.units);
+        SetLastError(error);
+        if (!atEnd) {
+            return false;
+        }
+    } else {
+        listing.handle = handle;
+        fillEntry(found, first);
+    }
+    // One identity per directory tells whether the run's own files may lie
+    // in it; the listing gives none for its entries.
+    listing.id = idOfNamedFile(path.units);
     return true;
 }
 
@@ -165,9 +350,14 @@ void closeListing(DirListing& listing) {
 bool openFile(const wchar_t* path, const DirListing* /*listing*/, const DirEntry* /*entry*/,
               bool wantId, File& file) {
     file = File{};
+    SystemPath systemPath;
+    if (!toSystemPath(path, systemPath)) {
+        errno = GetLastError() == ERROR_FILENAME_EXCED_RANGE ? ENAMETOOLONG : EINVAL;
+        return false;
+    }
     int fd = -1;
-    const errno_t error =
-        _wsopen_s(&fd, path, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0);
+    const errno_t error = _wsopen_s(&fd, systemPath.units, _O_RDONLY | _O_BINARY | _O_NOINHERIT,
+                                    _SH_DENYNO, 0);
     if (error != 0 || fd < 0) {
         errno = error != 0 ? error : EINVAL;
         return false;
@@ -179,7 +369,8 @@ bool openFile(const wchar_t* path, const DirListing* /*listing*/, const DirEntry
     file.isRegular = GetFileType(handle) == FILE_TYPE_DISK;
     if (wantId) {
         // The listing gives no identity; the open handle does, without a
-        // second open.
+        // second open. The walk asks only in a directory that may hold one of
+        // the run's own files.
         file.id = idOfHandle(handle);
     }
     return true;
@@ -240,7 +431,12 @@ std::FILE* openOutputFile(const wchar_t* path, bool append) {
 
 int putByte(int byte, std::FILE* stream) { return _fputc_nolock(byte, stream); }
 
-bool isTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+// The runtime takes every character device for a terminal, a null device
+// too; only a console answers the console's own query.
+bool isTerminal(std::FILE* stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
 
 std::uint32_t lastSystemError() { return GetLastError(); }
 

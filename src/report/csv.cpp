@@ -265,6 +265,9 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
         }
     }
     platform::putByte('\n', stream);
+    if (style.flushEachRow) {
+        std::fflush(stream);
+    }
 
     if (std::ferror(stream) != 0) {
         // A reader that has gone is no failure to report: the run ends as a

@@ -24,6 +24,7 @@ struct RowStyle {
     bool utf8 = false;          // -utf8: every field in UTF-8
     bool verify = false;        // -verify: the three checks after the version
     bool maskControls = false;  // a person reads it: control bytes show as '?'
+    bool flushEachRow = false;  // a person reads it: each row shows as it is written
 };
 
 /// Writes `text` as one double-quoted field, each double quote doubled and

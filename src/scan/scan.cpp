@@ -44,17 +44,20 @@ bool isDotOrDotDot(const wchar_t* name) {
 }
 
 bool isOwnFile(const WalkSettings& walk, const platform::FileId& id) {
-    for (const platform::FileId& own : walk.ownFiles) {
-        if (platform::sameFile(id, own)) {
+    for (const platform::OwnFile& own : walk.ownFiles) {
+        if (platform::sameFile(id, own.file)) {
             return true;
         }
     }
     return false;
 }
 
-bool knowsOwnFiles(const WalkSettings& walk) {
-    for (const platform::FileId& own : walk.ownFiles) {
-        if (own.known) {
+// Whether the files of `listing` must be told apart from the run's own by
+// identity: only in a directory that holds one of them, or may.
+bool mayHoldOwnFile(const WalkSettings& walk, const platform::DirListing& listing) {
+    for (const platform::OwnFile& own : walk.ownFiles) {
+        if (own.file.known &&
+            (!own.directory.known || platform::sameFile(own.directory, listing.id))) {
             return true;
         }
     }
@@ -138,7 +141,8 @@ bool catalogueArchive(const platform::File& file, const wchar_t* path, const Wal
 
 // Reads one file and writes its row; false ends the walk. The run's own files
 // are never catalogued: by their exact path, and by identity whatever path
-// names them, from the listing where it tells, else from the open file.
+// names them, from the listing where it tells, else from the open file in a
+// directory that may hold one of them.
 bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry& entry,
                    const wchar_t* path, const WalkSettings& walk, CartHeaderInfo& info) {
     if (samePath(path, walk.programPath) || samePath(path, walk.outputPath) ||
@@ -150,7 +154,7 @@ bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry
         return true;
     }
     platform::File file;
-    if (!openRomFile(path, &listing, &entry, knowsOwnFiles(walk), file)) {
+    if (!openRomFile(path, &listing, &entry, mayHoldOwnFile(walk, listing), file)) {
         return true;
     }
     bool result = true;
@@ -187,21 +191,21 @@ bool scanDirectory(const wchar_t* directory, const WalkSettings& walk) {
     }
     platform::DirListing listing;
     platform::DirEntry entry;
-    if (!platform::openListing(directory, pattern, listing, entry)) {
+    bool atEnd = false;
+    if (!platform::openListing(directory, pattern, listing, entry, atEnd)) {
         reportSystemError(L"Couldn't find first file in directory %s", pattern);
         return false;
     }
     PathBuffer path;
     CartHeaderInfo info;
-    bool result = false;
-    for (;;) {
+    bool result = atEnd;
+    while (!atEnd) {
         // Every entry's path is built before its kind is looked at, so a
         // directory too deep for its entries fails on "." as well.
         if (!buildEntryPath(path, directory, entry.name) ||
             !handleEntry(listing, entry, path, walk, info)) {
             break;
         }
-        bool atEnd = false;
         if (!platform::nextEntry(listing, entry, atEnd)) {
             if (atEnd) {
                 result = true;

@@ -19,7 +19,7 @@ struct WalkSettings {
     const wchar_t* programPath = L"";   // argument zero, passed over the same way
     // Passed over whatever path names them: the output file, the running
     // program and the file that standard output writes to, where known.
-    platform::FileId ownFiles[3];
+    platform::OwnFile ownFiles[3];
 };
 
 /// Lists `directory` and writes one row per ROM in it to the output file

@@ -33,6 +33,14 @@ class System:
         self.nl = "\r\n" if windows else "\n"
         # The tree's root as the program names it: wine shows / as Z:.
         self.root = "Z:" + root.replace("/", "\\") if windows else root
+        # A drive letter that a case may lend to one of its directories: a
+        # link in wine's folder of drives, made for that case alone.
+        self.drive, self.drive_link = "", ""
+        if windows:
+            drives = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")),
+                                  "dosdevices")
+            letter = next(c for c in "qrstuvwxy" if not os.path.lexists(os.path.join(drives, c + ":")))
+            self.drive, self.drive_link = letter.upper() + ":", os.path.join(drives, letter + ":")
 
     def p(self, relative):
         """A path below the working directory, with the system's separator."""
@@ -175,7 +183,13 @@ def check(case, options, system, root):
         os.makedirs(os.path.join(root, "tools"), exist_ok=True)
         shutil.copy(options.program, os.path.join(root, "tools", os.path.basename(options.program)))
     before = snapshot(root)
-    status, out, err = run_case(case, options, root)
+    if case.drive:
+        os.symlink(os.path.join(root, case.drive), system.drive_link)
+    try:
+        status, out, err = run_case(case, options, root)
+    finally:
+        if case.drive:
+            os.unlink(system.drive_link)
     problems = []
     header = expand(table.HEADER, system.nl)
 
