@@ -1,0 +1,270 @@
+#include "scan/lookahead.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "header/rom_header.h"
+#include "scan/path.h"
+#include "scan/scan.h"
+
+namespace {
+
+// How many helpers ask for files at once, and how many files ahead of the walk.
+constexpr std::size_t HELPERS = 2;
+constexpr std::size_t DISTANCE = 128;
+
+// The walk looks at every this many files whether they come from memory.
+constexpr std::uint64_t PROBE_EVERY = 16;
+// Where the system cannot tell, files that take longer than this on average
+// are taken to come from a device.
+constexpr std::chrono::microseconds SLOW_FILE{50};
+
+enum class Mode : std::uint8_t { Off, OnDemand, Always };
+
+}  // namespace
+
+struct Lookahead {
+    Mode mode = Mode::Off;
+    const wchar_t* root = nullptr;
+    const WalkSettings* walk = nullptr;
+    // The walk's own: files it has come to, whether the helpers run, and
+    // when it last looked at the clock.
+    std::uint64_t walked = 0;
+    bool started = false;
+    std::chrono::steady_clock::time_point lastLook;
+
+    // Shared once the helpers run, under `lock`. Files are numbered in the
+    // walk's order from 0: the walk is done with the first `passed` of them,
+    // the shadow walk has listed `listed` and the helpers have taken `taken`.
+    std::mutex lock;
+    std::condition_variable shadowWakes;
+    std::condition_variable helpersWake;
+    std::uint64_t passed = 0;
+    std::uint64_t listed = 0;
+    std::uint64_t taken = 0;
+    bool shadowWaits = false;   // until the walk has come half the distance nearer
+    std::size_t helpersWaiting = 0;
+    bool shadowDone = false;
+    bool stopping = false;
+    // File number n is at n % DISTANCE; an empty path is a file the walk
+    // opens but that is not read ahead.
+    PathBuffer ring[DISTANCE];
+
+    std::thread shadow;
+    std::thread helpers[HELPERS];
+};
+
+namespace {
+
+Lookahead state;
+
+// Hands the walk's next file to the helpers, once it is less than the full
+// distance ahead of the walk; `path` null when it is not to be read ahead.
+// False when the look-ahead stops.
+bool offer(Lookahead& ahead, const wchar_t* path) {
+    std::unique_lock<std::mutex> hold(ahead.lock);
+    if (ahead.listed >= ahead.passed + DISTANCE) {
+        // Woken only when the walk has come half way, not at every file.
+        ahead.shadowWaits = true;
+        ahead.shadowWakes.wait(hold, [&] { return ahead.stopping || !ahead.shadowWaits; });
+    }
+    if (ahead.stopping) {
+        return false;
+    }
+    const std::uint64_t number = ahead.listed++;
+    if (number < ahead.passed) {
+        return true;  // the walk is past it already
+    }
+    PathBuffer& slot = ahead.ring[number % DISTANCE];
+    if (path == nullptr || !copyPath(slot, path)) {
+        slot[0] = L'\0';
+    }
+    if (ahead.helpersWaiting != 0) {
+        ahead.helpersWake.notify_one();
+    }
+    return true;
+}
+
+// Lists `directory` as the walk does and offers each file that the walk will
+// open, in its order. False when the look-ahead stops, or where the walk
+// itself will fail and end.
+bool shadowDirectory(Lookahead& ahead, const wchar_t* directory) {
+    PathBuffer pattern;
+    platform::DirListing listing;
+    platform::DirEntry entry;
+    bool atEnd = false;
+    if (!joinPath(pattern, directory, L"*") ||
+        !platform::openListing(directory, pattern, listing, entry, atEnd)) {
+        return false;
+    }
+    PathBuffer path;
+    bool going = true;
+    while (going && !atEnd) {
+        if (!joinPath(path, directory, entry.name)) {
+            going = false;
+            break;
+        }
+        switch (entryUse(*ahead.walk, entry, path)) {
+            case EntryUse::Descend:
+                going = shadowDirectory(ahead, path);
+                break;
+            case EntryUse::Read:
+                // A link whose target cannot be examined is opened by the
+                // walk, but only to learn why it fails.
+                going = offer(ahead, entry.kind == platform::EntryKind::File ? path : nullptr);
+                break;
+            case EntryUse::NotARom:
+            case EntryUse::PassOver:
+                break;
+        }
+        // A listing that fails part way ends the walk there.
+        if (going && !platform::nextEntry(listing, entry, atEnd)) {
+            going = atEnd;
+        }
+    }
+    platform::closeListing(listing);
+    return going;
+}
+
+void runShadow(Lookahead* ahead) {
+    shadowDirectory(*ahead, ahead->root);
+    const std::lock_guard<std::mutex> hold(ahead->lock);
+    ahead->shadowDone = true;
+    ahead->helpersWake.notify_all();
+}
+
+// Takes the next file ahead of the walk into `path`. False when there is
+// none left, or the look-ahead stops.
+bool takeFile(Lookahead& ahead, PathBuffer& path) {
+    std::unique_lock<std::mutex> hold(ahead.lock);
+    for (;;) {
+        if (ahead.stopping) {
+            return false;
+        }
+        // Files that the walk is done with are no longer worth asking for.
+        ahead.taken = std::max(ahead.taken, ahead.passed);
+        if (ahead.taken < ahead.listed) {
+            break;
+        }
+        if (ahead.shadowDone) {
+            return false;
+        }
+        ++ahead.helpersWaiting;
+        ahead.helpersWake.wait(hold);
+        --ahead.helpersWaiting;
+    }
+    // The slot holds a path that fitted, or none.
+    if (!copyPath(path, ahead.ring[ahead.taken++ % DISTANCE])) {
+        path[0] = L'\0';
+    }
+    return true;
+}
+
+void runHelper(Lookahead* ahead) {
+    PathBuffer path;
+    std::uint8_t scratch[ROM_READ_SIZE];
+    while (takeFile(*ahead, path)) {
+        if (path[0] != L'\0') {
+            platform::readAhead(path, scratch);
+        }
+    }
+}
+
+void start(Lookahead& ahead) {
+    ahead.started = true;
+    ahead.passed = ahead.walked;
+    const int saved = errno;
+    // The library reports a thread that cannot be had only by throwing; the
+    // walk then goes on with the helpers it has, or alone.
+    try {
+        ahead.shadow = std::thread(runShadow, &ahead);
+        for (std::thread& helper : ahead.helpers) {
+            helper = std::thread(runHelper, &ahead);
+        }
+    } catch (const std::system_error&) {
+    }
+    errno = saved;
+}
+
+// True when the files since the last look came slower than memory gives them.
+bool slowSinceLastLook(Lookahead& ahead) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool slow = ahead.walked > PROBE_EVERY && now - ahead.lastLook > PROBE_EVERY * SLOW_FILE;
+    ahead.lastLook = now;
+    return slow;
+}
+
+}  // namespace
+
+Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk) {
+    const char* setting = std::getenv("CARTOLOG_LOOKAHEAD");
+    state.mode = Mode::OnDemand;
+    if (setting != nullptr && std::strcmp(setting, "off") == 0) {
+        state.mode = Mode::Off;
+    } else if (setting != nullptr && std::strcmp(setting, "on") == 0) {
+        state.mode = Mode::Always;
+    }
+    state.root = directory;
+    state.walk = &walk;
+    return state;
+}
+
+void approachFile(Lookahead& ahead) {
+    if (!ahead.started && ahead.mode == Mode::Always) {
+        start(ahead);
+    } else if (ahead.started) {
+        const std::lock_guard<std::mutex> hold(ahead.lock);
+        ahead.passed = ahead.walked;
+        if (ahead.shadowWaits && ahead.listed <= ahead.passed + DISTANCE / 2) {
+            ahead.shadowWaits = false;
+            ahead.shadowWakes.notify_one();
+        }
+    }
+    ++ahead.walked;
+}
+
+void fileOpened(Lookahead& ahead, const platform::File& file) {
+    if (ahead.mode != Mode::OnDemand || ahead.started || ahead.walked % PROBE_EVERY != 1) {
+        return;
+    }
+    switch (platform::cacheStateOf(file)) {
+        case platform::CacheState::NotCached:
+            start(ahead);
+            break;
+        case platform::CacheState::Unknown:
+            if (slowSinceLastLook(ahead)) {
+                start(ahead);
+            }
+            break;
+        case platform::CacheState::Cached:
+            break;
+    }
+}
+
+void endLookahead(Lookahead& ahead) {
+    if (!ahead.started) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> hold(ahead.lock);
+        ahead.stopping = true;
+        ahead.shadowWakes.notify_all();
+        ahead.helpersWake.notify_all();
+    }
+    if (ahead.shadow.joinable()) {
+        ahead.shadow.join();
+    }
+    for (std::thread& helper : ahead.helpers) {
+        if (helper.joinable()) {
+            helper.join();
+        }
+    }
+}
