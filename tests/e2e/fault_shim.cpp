@@ -4,6 +4,8 @@
 // the read of one of its files, which nothing outside the process can hit.
 // ACTION: remove (the file, or an empty directory, is gone), shrink (the file
 // is cut below 4 KiB), replace (a directory stands in the file's place).
+// "ACTION:ahead" strikes only at an open by another thread than the main one,
+// the look-ahead's, and holds the walk's own open of the file until then.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,11 +32,22 @@ void strike(int dirfd, const char* path) {
     const char* colon = spec != nullptr ? std::strchr(spec, ':') : nullptr;
     const char* slash = std::strrchr(path, '/');
     if (colon == nullptr || std::string_view(slash != nullptr ? slash + 1 : path) !=
-                                std::string_view(spec, static_cast<std::size_t>(colon - spec)) ||
-        struck.exchange(true)) {
+                                std::string_view(spec, static_cast<std::size_t>(colon - spec))) {
         return;
     }
-    const std::string_view action(colon + 1);
+    std::string_view action(colon + 1);
+    if (action.ends_with(":ahead")) {
+        action.remove_suffix(6);
+        if (gettid() == getpid()) {
+            for (int waited = 0; !struck && waited < 10000; ++waited) {
+                usleep(1000);
+            }
+            return;
+        }
+    }
+    if (struck.exchange(true)) {
+        return;
+    }
     if (action == "shrink") {
         const int fd = realOpenAt()(dirfd, path, O_WRONLY | O_CLOEXEC);
         if (fd < 0 || ftruncate(fd, 100) != 0) {
