@@ -17,15 +17,20 @@
 
 namespace {
 
-// How many helpers ask for files at once, and how many files ahead of the walk.
+// How many helpers ask for files at once, and how many files ahead of the
+// walk: a cold device answers in a few milliseconds, in which a walk that
+// finds its files in memory gets through hundreds of them.
 constexpr std::size_t HELPERS = 2;
-constexpr std::size_t DISTANCE = 128;
+constexpr std::size_t DISTANCE = 1024;
 
-// The walk looks at every this many files whether they come from memory.
+// Until the helpers start, the walk looks at one file in this many.
 constexpr std::uint64_t PROBE_EVERY = 16;
-// Where the system cannot tell, files that take longer than this on average
-// are taken to come from a device.
-constexpr std::chrono::microseconds SLOW_FILE{50};
+// Where the system cannot tell whether a file is in memory, the read of a
+// file that is looked at is timed, with the row and the close after it. Two
+// such reads in a row that take longer than this are taken to have waited
+// for a device; one alone may have lost the processor instead.
+constexpr std::chrono::microseconds SLOW_READ{100};
+constexpr int SLOW_READS_TO_START = 2;
 
 enum class Mode : std::uint8_t { Off, OnDemand, Always };
 
@@ -36,10 +41,12 @@ struct Lookahead {
     const wchar_t* root = nullptr;
     const WalkSettings* walk = nullptr;
     // The walk's own: files it has come to, whether the helpers run, and
-    // when it last looked at the clock.
+    // the reads it has timed.
     std::uint64_t walked = 0;
     bool started = false;
-    std::chrono::steady_clock::time_point lastLook;
+    bool timing = false;  // the read of the file opened last
+    std::chrono::steady_clock::time_point readStart;
+    int slowReads = 0;    // in a row
 
     // Shared once the helpers run, under `lock`. Files are numbered in the
     // walk's order from 0: the walk is done with the first `passed` of them,
@@ -194,14 +201,6 @@ void start(Lookahead& ahead) {
     errno = saved;
 }
 
-// True when the files since the last look came slower than memory gives them.
-bool slowSinceLastLook(Lookahead& ahead) {
-    const auto now = std::chrono::steady_clock::now();
-    const bool slow = ahead.walked > PROBE_EVERY && now - ahead.lastLook > PROBE_EVERY * SLOW_FILE;
-    ahead.lastLook = now;
-    return slow;
-}
-
 }  // namespace
 
 Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk) {
@@ -214,10 +213,21 @@ Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk) 
     }
     state.root = directory;
     state.walk = &walk;
+    state.walked = state.passed = state.listed = state.taken = 0;
+    state.started = state.timing = state.shadowWaits = state.shadowDone = state.stopping = false;
+    state.slowReads = 0;
     return state;
 }
 
 void approachFile(Lookahead& ahead) {
+    if (ahead.timing) {
+        ahead.timing = false;
+        const bool slow = std::chrono::steady_clock::now() - ahead.readStart > SLOW_READ;
+        ahead.slowReads = slow ? ahead.slowReads + 1 : 0;
+        if (ahead.slowReads == SLOW_READS_TO_START) {
+            start(ahead);
+        }
+    }
     if (!ahead.started && ahead.mode == Mode::Always) {
         start(ahead);
     } else if (ahead.started) {
@@ -240,9 +250,8 @@ void fileOpened(Lookahead& ahead, const platform::File& file) {
             start(ahead);
             break;
         case platform::CacheState::Unknown:
-            if (slowSinceLastLook(ahead)) {
-                start(ahead);
-            }
+            ahead.timing = true;
+            ahead.readStart = std::chrono::steady_clock::now();
             break;
         case platform::CacheState::Cached:
             break;
