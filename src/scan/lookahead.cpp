@@ -23,14 +23,15 @@ namespace {
 constexpr std::size_t HELPERS = 2;
 constexpr std::size_t DISTANCE = 1024;
 
-// Until the helpers start, the walk looks at one file in this many.
-constexpr std::uint64_t PROBE_EVERY = 16;
-// Where the system cannot tell whether a file is in memory, the read of a
-// file that is looked at is timed, with the row and the close after it. Two
-// such reads in a row that take longer than this are taken to have waited
-// for a device; one alone may have lost the processor instead.
+// Until the helpers start, the walk looks at one file in this many whether
+// its bytes are in memory; they start when two looks in a row find that they
+// are not. One alone may have met a file that the system has just evicted.
+constexpr std::uint64_t LOOK_EVERY = 16;
+constexpr int COLD_LOOKS_TO_START = 2;
+// Where the system cannot tell, the read of the file looked at is timed, with
+// the row and the close after it: a read slower than this waited for a device
+// (or lost the processor, which the second look tells apart).
 constexpr std::chrono::microseconds SLOW_READ{100};
-constexpr int SLOW_READS_TO_START = 2;
 
 enum class Mode : std::uint8_t { Off, OnDemand, Always };
 
@@ -41,12 +42,12 @@ struct Lookahead {
     const wchar_t* root = nullptr;
     const WalkSettings* walk = nullptr;
     // The walk's own: files it has come to, whether the helpers run, and
-    // the reads it has timed.
+    // what its looks found.
     std::uint64_t walked = 0;
     bool started = false;
+    int coldLooks = 0;    // in a row
     bool timing = false;  // the read of the file opened last
     std::chrono::steady_clock::time_point readStart;
-    int slowReads = 0;    // in a row
 
     // Shared once the helpers run, under `lock`. Files are numbered in the
     // walk's order from 0: the walk is done with the first `passed` of them,
@@ -201,6 +202,14 @@ void start(Lookahead& ahead) {
     errno = saved;
 }
 
+// Counts a look at a file and starts the helpers after enough cold ones.
+void look(Lookahead& ahead, bool cold) {
+    ahead.coldLooks = cold ? ahead.coldLooks + 1 : 0;
+    if (ahead.coldLooks == COLD_LOOKS_TO_START) {
+        start(ahead);
+    }
+}
+
 }  // namespace
 
 Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk) {
@@ -215,18 +224,14 @@ Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk) 
     state.walk = &walk;
     state.walked = state.passed = state.listed = state.taken = 0;
     state.started = state.timing = state.shadowWaits = state.shadowDone = state.stopping = false;
-    state.slowReads = 0;
+    state.coldLooks = 0;
     return state;
 }
 
 void approachFile(Lookahead& ahead) {
     if (ahead.timing) {
         ahead.timing = false;
-        const bool slow = std::chrono::steady_clock::now() - ahead.readStart > SLOW_READ;
-        ahead.slowReads = slow ? ahead.slowReads + 1 : 0;
-        if (ahead.slowReads == SLOW_READS_TO_START) {
-            start(ahead);
-        }
+        look(ahead, std::chrono::steady_clock::now() - ahead.readStart > SLOW_READ);
     }
     if (!ahead.started && ahead.mode == Mode::Always) {
         start(ahead);
@@ -242,19 +247,15 @@ void approachFile(Lookahead& ahead) {
 }
 
 void fileOpened(Lookahead& ahead, const platform::File& file) {
-    if (ahead.mode != Mode::OnDemand || ahead.started || ahead.walked % PROBE_EVERY != 1) {
+    if (ahead.mode != Mode::OnDemand || ahead.started || ahead.walked % LOOK_EVERY != 1) {
         return;
     }
-    switch (platform::cacheStateOf(file)) {
-        case platform::CacheState::NotCached:
-            start(ahead);
-            break;
-        case platform::CacheState::Unknown:
-            ahead.timing = true;
-            ahead.readStart = std::chrono::steady_clock::now();
-            break;
-        case platform::CacheState::Cached:
-            break;
+    const platform::CacheState cache = platform::cacheStateOf(file);
+    if (cache == platform::CacheState::Unknown) {
+        ahead.timing = true;
+        ahead.readStart = std::chrono::steady_clock::now();
+    } else {
+        look(ahead, cache == platform::CacheState::NotCached);
     }
 }
 

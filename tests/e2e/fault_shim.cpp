@@ -15,12 +15,16 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 
 namespace {
 
 using OpenAt = int (*)(int, const char*, int, ...);
 std::atomic<bool> struck{false};
+// Held while a fault strikes: another thread's open of the same file waits
+// until the fault is complete, as if it had been struck in one step.
+std::mutex striking;
 
 OpenAt realOpenAt() {
     static const auto real = reinterpret_cast<OpenAt>(dlsym(RTLD_NEXT, "openat"));
@@ -42,9 +46,11 @@ void strike(int dirfd, const char* path) {
             for (int waited = 0; !struck && waited < 10000; ++waited) {
                 usleep(1000);
             }
+            const std::lock_guard<std::mutex> done(striking);
             return;
         }
     }
+    const std::lock_guard<std::mutex> hold(striking);
     if (struck.exchange(true)) {
         return;
     }
