@@ -175,6 +175,10 @@ enum class CacheState : std::uint8_t { Cached, NotCached, Unknown };
 /// system cannot tell. The file's position and errno stay as they were.
 CacheState cacheStateOf(const File& file);
 
+// True where readAhead reads the bytes itself and so waits for them: the
+// look-ahead then needs more helpers to keep as many requests in flight.
+extern const bool READ_AHEAD_WAITS;
+
 /// Asks the system to bring the first scratch.size() bytes of the regular
 /// file at `path` into memory, for a read that follows soon; where it takes
 /// no such request, reads them into `scratch`. Opens without ever blocking

@@ -408,6 +408,8 @@ CacheState cacheStateOf(const File& file) {
     return state;
 }
 
+const bool READ_AHEAD_WAITS = false;
+
 void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch) {
     NativePath native;
     if (!toNative(path, native)) {
