@@ -28,7 +28,7 @@ constexpr std::size_t DISTANCE = 1024;
 // Until the helpers start, the walk looks at one file in this many whether
 // its bytes are in memory; they start when two looks in a row find that they
 // are not. One alone may have met a file that the system has just evicted.
-constexpr std::uint64_t LOOK_EVERY = 16;
+constexpr std::uint64_t LOOK_EVERY = 32;
 constexpr int COLD_LOOKS_TO_START = 2;
 // Where the system cannot tell, the read of the file looked at is timed, with
 // the row and the close after it: a read slower than this waited for a device
