@@ -424,8 +424,12 @@ CacheState cacheStateOf(const File& /*file*/) { return CacheState::Unknown; }
 const bool READ_AHEAD_WAITS = true;
 
 void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch) {
-    const HANDLE handle = CreateFileW(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    SystemPath systemPath;
+    if (!toSystemPath(path, systemPath)) {
+        return;
+    }
+    const HANDLE handle = CreateFileW(systemPath.units, GENERIC_READ, SHARE_ALL, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return;
     }
