@@ -15,8 +15,8 @@ struct Lookahead;
 /// Readies the look-ahead of a walk of `directory` with `walk`'s settings,
 /// both of which must outlive it; nothing starts yet. The environment
 /// variable CARTOLOG_LOOKAHEAD set to "off" turns it off, and "on" starts the
-/// helpers at the walk's first file; otherwise they start once the walk meets
-/// a file that is not in memory.
+/// helpers at the walk's first file; otherwise they start once the walk finds
+/// that its files are not in memory.
 Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk);
 
 /// The walk is about to open the next file that it reads.
