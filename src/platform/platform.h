@@ -167,6 +167,24 @@ bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> 
 /// Closes a file that openFile opened.
 void closeFile(File& file);
 
+// Whether a file's first bytes are in memory, as far as the system tells.
+enum class CacheState : std::uint8_t { Cached, NotCached, Unknown };
+
+/// Looks whether the first bytes of the open `file` could be read without
+/// waiting for a device, by a read that never waits. Unknown where the
+/// system cannot tell. The file's position and errno stay as they were.
+CacheState cacheStateOf(const File& file);
+
+// True where readAhead reads the bytes itself and so waits for them: the
+// look-ahead then needs more helpers to keep as many requests in flight.
+extern const bool READ_AHEAD_WAITS;
+
+/// Asks the system to bring the first scratch.size() bytes of the regular
+/// file at `path` into memory, for a read that follows soon; where it takes
+/// no such request, reads them into `scratch`. Opens without ever blocking
+/// and writes nothing; a file that cannot be read ahead is passed over.
+void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch);
+
 /// Opens the report file as a text stream for writing ("w") or appending
 /// ("a"). Null on failure, with errno set.
 std::FILE* openOutputFile(const wchar_t* path, bool append);

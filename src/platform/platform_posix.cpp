@@ -9,10 +9,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -77,8 +79,9 @@ FileId idOf(const struct stat& status) {
 // the pages of a buffer are touched only when a walk reaches its depth.
 constexpr std::size_t LISTING_BLOCK = 32 * 1024;
 // Each level of a walk adds a name and a separator to a path that holds at
-// most PATH_MAX_LENGTH units: no more listings than this are open at once.
-constexpr std::size_t MAX_LISTINGS = PATH_CAPACITY / 2 + 2;
+// most PATH_MAX_LENGTH units, and the walk's look-ahead lists the same
+// directories beside it: no more listings than this are open at once.
+constexpr std::size_t MAX_LISTINGS = 2 * (PATH_CAPACITY / 2 + 2);
 
 struct ListingState {
     int fd;
@@ -89,6 +92,25 @@ struct ListingState {
 };
 
 ListingState listingStates[MAX_LISTINGS];
+// Guards `inUse`: the walk and its look-ahead list from two threads.
+std::mutex listingStatesLock;
+
+// Null when every state is in use.
+ListingState* claimListingState() {
+    const std::lock_guard<std::mutex> hold(listingStatesLock);
+    for (ListingState& candidate : listingStates) {
+        if (!candidate.inUse) {
+            candidate.inUse = true;
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+void releaseListingState(ListingState& state) {
+    const std::lock_guard<std::mutex> hold(listingStatesLock);
+    state.inUse = false;
+}
 
 ListingState& stateOf(const DirListing& listing) {
     return *static_cast<ListingState*>(listing.handle);
@@ -251,23 +273,17 @@ bool openListing(const wchar_t* directory, const wchar_t* /*pattern*/, DirListin
     if (!toNative(directory, native)) {
         return false;
     }
-    ListingState* state = nullptr;
-    for (ListingState& candidate : listingStates) {
-        if (!candidate.inUse) {
-            state = &candidate;
-            break;
-        }
-    }
+    ListingState* state = claimListingState();
     if (state == nullptr) {
         errno = EMFILE;
         return false;
     }
     const int fd = open(directoryOrDot(native), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
+        releaseListingState(*state);
         return false;
     }
     state->fd = fd;
-    state->inUse = true;
     state->next = 0;
     state->filled = 0;
     listing.handle = state;
@@ -292,7 +308,7 @@ void closeListing(DirListing& listing) {
     if (listing.handle != nullptr) {
         ListingState& state = stateOf(listing);
         close(state.fd);
-        state.inUse = false;
+        releaseListingState(state);
         listing.handle = nullptr;
     }
 }
@@ -376,6 +392,34 @@ void closeFile(File& file) {
     if (file.handle >= 0) {
         close(static_cast<int>(file.handle));
         file.handle = -1;
+    }
+}
+
+CacheState cacheStateOf(const File& file) {
+    const int saved = errno;
+    std::uint8_t byte = 0;
+    iovec part{&byte, 1};
+    // Offset 0 rather than the file's position, which a read must not move.
+    CacheState state = CacheState::Cached;
+    if (preadv2(static_cast<int>(file.handle), &part, 1, 0, RWF_NOWAIT) < 0) {
+        state = errno == EAGAIN ? CacheState::NotCached : CacheState::Unknown;
+    }
+    errno = saved;
+    return state;
+}
+
+const bool READ_AHEAD_WAITS = false;
+
+void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch) {
+    NativePath native;
+    if (!toNative(path, native)) {
+        return;
+    }
+    const int fd = open(native.bytes, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        // The hint starts the reads and returns without waiting for them.
+        posix_fadvise(fd, 0, static_cast<off_t>(scratch.size()), POSIX_FADV_WILLNEED);
+        close(fd);
     }
 }
 

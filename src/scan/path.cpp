@@ -61,3 +61,7 @@ bool appendSegment(PathBuffer& path, const wchar_t* segment) {
     }
     return true;
 }
+
+bool joinPath(PathBuffer& path, const wchar_t* directory, const wchar_t* name) {
+    return copyPath(path, directory) && appendSeparator(path) && appendSegment(path, name);
+}

@@ -21,3 +21,6 @@ bool appendSeparator(PathBuffer& path);
 
 /// Appends `segment`; on failure `path` is left as it was.
 bool appendSegment(PathBuffer& path, const wchar_t* segment);
+
+/// Joins `directory` and `name` as the steps above do, reporting nothing.
+bool joinPath(PathBuffer& path, const wchar_t* directory, const wchar_t* name);

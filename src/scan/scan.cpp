@@ -7,6 +7,7 @@
 #include "diag/diag.h"
 #include "header/rom_header.h"
 #include "report/csv.h"
+#include "scan/lookahead.h"
 #include "scan/path.h"
 
 namespace {
@@ -139,24 +140,18 @@ bool catalogueArchive(const platform::File& file, const wchar_t* path, const Wal
     return true;
 }
 
-// Reads one file and writes its row; false ends the walk. The run's own files
-// are never catalogued: by their exact path, and by identity whatever path
-// names them, from the listing where it tells, else from the open file in a
-// directory that may hold one of them.
+// Reads one file and writes its row; false ends the walk. A run's own file
+// that the listing did not give away is known by identity once it is open, in
+// a directory that may hold one of them.
 bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry& entry,
-                   const wchar_t* path, const WalkSettings& walk, CartHeaderInfo& info) {
-    if (samePath(path, walk.programPath) || samePath(path, walk.outputPath) ||
-        isOwnFile(walk, entry.id)) {
-        return true;
-    }
-    if (entry.kind == platform::EntryKind::Special) {
-        reportNotARom(path);
-        return true;
-    }
+                   const wchar_t* path, const WalkSettings& walk, Lookahead& ahead,
+                   CartHeaderInfo& info) {
     platform::File file;
+    approachFile(ahead);
     if (!openRomFile(path, &listing, &entry, mayHoldOwnFile(walk, listing), file)) {
         return true;
     }
+    fileOpened(ahead, file);
     bool result = true;
     if (!isOwnFile(walk, file.id)) {
         // A device behind the name is left to readRom, which reads none.
@@ -170,21 +165,27 @@ bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry
     return result;
 }
 
+bool walkDirectory(const wchar_t* directory, const WalkSettings& walk, Lookahead& ahead);
+
 // Deals with one entry; false ends the walk.
 bool handleEntry(const platform::DirListing& listing, const platform::DirEntry& entry,
-                 const wchar_t* path, const WalkSettings& walk, CartHeaderInfo& info) {
-    if (entry.kind == platform::EntryKind::Directory) {
-        if (!walk.recursive || isDotOrDotDot(entry.name)) {
+                 const wchar_t* path, const WalkSettings& walk, Lookahead& ahead,
+                 CartHeaderInfo& info) {
+    switch (entryUse(walk, entry, path)) {
+        case EntryUse::Descend:
+            return walkDirectory(path, walk, ahead);
+        case EntryUse::Read:
+            return catalogueFile(listing, entry, path, walk, ahead, info);
+        case EntryUse::NotARom:
+            reportNotARom(path);
             return true;
-        }
-        return scanDirectory(path, walk);
+        case EntryUse::PassOver:
+            break;
     }
-    return catalogueFile(listing, entry, path, walk, info);
+    return true;
 }
 
-}  // namespace
-
-bool scanDirectory(const wchar_t* directory, const WalkSettings& walk) {
+bool walkDirectory(const wchar_t* directory, const WalkSettings& walk, Lookahead& ahead) {
     PathBuffer pattern;
     if (!buildSearchPattern(pattern, directory)) {
         return false;
@@ -203,7 +204,7 @@ bool scanDirectory(const wchar_t* directory, const WalkSettings& walk) {
         // Every entry's path is built before its kind is looked at, so a
         // directory too deep for its entries fails on "." as well.
         if (!buildEntryPath(path, directory, entry.name) ||
-            !handleEntry(listing, entry, path, walk, info)) {
+            !handleEntry(listing, entry, path, walk, ahead, info)) {
             break;
         }
         if (!platform::nextEntry(listing, entry, atEnd)) {
@@ -217,4 +218,27 @@ bool scanDirectory(const wchar_t* directory, const WalkSettings& walk) {
     }
     platform::closeListing(listing);
     return result;
+}
+
+}  // namespace
+
+// The run's own files are never catalogued: by their exact path, and by
+// identity whatever path names them, where the listing tells it.
+EntryUse entryUse(const WalkSettings& walk, const platform::DirEntry& entry, const wchar_t* path) {
+    if (entry.kind == platform::EntryKind::Directory) {
+        return walk.recursive && !isDotOrDotDot(entry.name) ? EntryUse::Descend
+                                                            : EntryUse::PassOver;
+    }
+    if (samePath(path, walk.programPath) || samePath(path, walk.outputPath) ||
+        isOwnFile(walk, entry.id)) {
+        return EntryUse::PassOver;
+    }
+    return entry.kind == platform::EntryKind::Special ? EntryUse::NotARom : EntryUse::Read;
+}
+
+bool scanDirectory(const wchar_t* directory, const WalkSettings& walk) {
+    Lookahead& ahead = prepareLookahead(directory, walk);
+    const bool walked = walkDirectory(directory, walk, ahead);
+    endLookahead(ahead);
+    return walked;
 }

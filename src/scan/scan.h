@@ -1,6 +1,7 @@
 // The directory walk.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -21,6 +22,17 @@ struct WalkSettings {
     // program and the file that standard output writes to, where known.
     platform::OwnFile ownFiles[3];
 };
+
+// What the walk does with one entry of a listing.
+enum class EntryUse : std::uint8_t {
+    PassOver,  // "." and "..", a directory not walked, the run's own files
+    NotARom,   // a named pipe, socket or device: reported, never opened
+    Read,      // opened and read
+    Descend,   // a directory walked with -recursive
+};
+
+/// What the walk does with `entry`, whose full path is `path`.
+EntryUse entryUse(const WalkSettings& walk, const platform::DirEntry& entry, const wchar_t* path);
 
 /// Lists `directory` and writes one row per ROM in it to the output file
 /// (when there is one) and then to standard output (when asked); with

@@ -58,6 +58,7 @@ class Case:
     program: str = ""      # run a copy of the program from here
     needs: tuple = ()      # paths that must exist on this machine
     drive: str = ""        # a directory that the case lends a drive letter (wine)
+    twin: dict = field(default_factory=dict)  # env of a second run with the same bytes
     sort_err: bool = False
 
 
@@ -431,6 +432,13 @@ def cases(S):
                err=message)
           for what, message in (("remove", "Failed to open ROM file roms/b.gb: %s\n" % ENOENT),
                                 ("shrink", not_rom("roms/b.gb")), ("replace", not_rom("roms/b.gb")))],
+        Case("file removed between the look-ahead's open and the walk's", ["-input", "roms", "-nofile"],
+             {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B")}, fault="b.gb:remove:ahead",
+             out=HEADER + row("roms/a.gb", "ALPHA"), err="Failed to open ROM file roms/b.gb: %s\n" % ENOENT),
+        Case("look-ahead on and off give the same bytes", ["-input", "mix", "-recursive", "-nofile"],
+             dict(mixed, **{"mix/sub/x.gb": rom("X")}), twin={"CARTOLOG_LOOKAHEAD": "off"},
+             out=HEADER + mixed_rows + row(P("mix/sub/x.gb"), "X"), sort_err=True,
+             err=messages(not_rom(P("mix/%04d")), range(0, 3000, 2))),
         Case("directory removed between listing and walk", ["-input", "roms", "-nofile", "-recursive"],
              {"roms/sub": DIR}, fault="sub:remove", out=HEADER, status=1,
              err="Couldn't find first file in directory roms/sub/*: %s\n" % ENOENT),

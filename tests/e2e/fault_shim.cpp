@@ -4,6 +4,8 @@
 // the read of one of its files, which nothing outside the process can hit.
 // ACTION: remove (the file, or an empty directory, is gone), shrink (the file
 // is cut below 4 KiB), replace (a directory stands in the file's place).
+// "ACTION:ahead" strikes only at an open by another thread than the main one,
+// the look-ahead's, and holds the walk's own open of the file until then.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,12 +15,16 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 
 namespace {
 
 using OpenAt = int (*)(int, const char*, int, ...);
 std::atomic<bool> struck{false};
+// Held while a fault strikes: another thread's open of the same file waits
+// until the fault is complete, as if it had been struck in one step.
+std::mutex striking;
 
 OpenAt realOpenAt() {
     static const auto real = reinterpret_cast<OpenAt>(dlsym(RTLD_NEXT, "openat"));
@@ -30,11 +36,24 @@ void strike(int dirfd, const char* path) {
     const char* colon = spec != nullptr ? std::strchr(spec, ':') : nullptr;
     const char* slash = std::strrchr(path, '/');
     if (colon == nullptr || std::string_view(slash != nullptr ? slash + 1 : path) !=
-                                std::string_view(spec, static_cast<std::size_t>(colon - spec)) ||
-        struck.exchange(true)) {
+                                std::string_view(spec, static_cast<std::size_t>(colon - spec))) {
         return;
     }
-    const std::string_view action(colon + 1);
+    std::string_view action(colon + 1);
+    if (action.ends_with(":ahead")) {
+        action.remove_suffix(6);
+        if (gettid() == getpid()) {
+            for (int waited = 0; !struck && waited < 10000; ++waited) {
+                usleep(1000);
+            }
+            const std::lock_guard<std::mutex> done(striking);
+            return;
+        }
+    }
+    const std::lock_guard<std::mutex> hold(striking);
+    if (struck.exchange(true)) {
+        return;
+    }
     if (action == "shrink") {
         const int fd = realOpenAt()(dirfd, path, O_WRONLY | O_CLOEXEC);
         if (fd < 0 || ftruncate(fd, 100) != 0) {
