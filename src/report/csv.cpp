@@ -126,6 +126,16 @@ void putCharacter(std::FILE* stream, char32_t c, const RowStyle& style) {
 // Puts the bytes of a text inside a field: as they are, or in a UTF-8 report
 // each byte above 0x7F as the character it stands for in `charset`.
 void putText(std::FILE* stream, std::string_view text, Charset charset, const RowStyle& style) {
+    if (!style.utf8 && !style.maskControls) {
+        // The usual report: every byte as it is, but a quote twice.
+        for (const char byte : text) {
+            if (byte == '"') {
+                platform::putByte('"', stream);
+            }
+            platform::putByte(static_cast<unsigned char>(byte), stream);
+        }
+        return;
+    }
     for (const char byte : text) {
         const auto value = static_cast<unsigned char>(byte);
         if (!style.utf8 || value < 0x80) {

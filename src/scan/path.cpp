@@ -50,9 +50,13 @@ bool appendSeparator(PathBuffer& path) {
 }
 
 bool appendSegment(PathBuffer& path, const wchar_t* segment) {
-    const std::size_t length = pathLength(path);
+    return appendSegmentAt(path, pathLength(path), segment);
+}
+
+bool appendSegmentAt(PathBuffer& path, std::size_t length, const wchar_t* segment) {
     const std::size_t added = pathLength(segment);
     if (length + added > platform::PATH_MAX_LENGTH) {
+        path[length] = L'\0';
         errno = ERANGE;
         return false;
     }

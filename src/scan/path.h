@@ -22,5 +22,10 @@ bool appendSeparator(PathBuffer& path);
 /// Appends `segment`; on failure `path` is left as it was.
 bool appendSegment(PathBuffer& path, const wchar_t* segment);
 
+/// Puts `segment` after the first `length` units of `path`, which a walk
+/// keeps for every entry of a directory; on failure `path` holds those units
+/// alone.
+bool appendSegmentAt(PathBuffer& path, std::size_t length, const wchar_t* segment);
+
 /// Joins `directory` and `name` as the steps above do, reporting nothing.
 bool joinPath(PathBuffer& path, const wchar_t* directory, const wchar_t* name);

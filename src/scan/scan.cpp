@@ -1,6 +1,8 @@
 #include "scan/scan.h"
 
 #include <array>
+#include <cerrno>
+#include <cwchar>
 #include <string_view>
 
 #include "archive/zip.h"
@@ -26,12 +28,32 @@ bool buildSearchPattern(PathBuffer& pattern, const wchar_t* directory) {
     return false;
 }
 
-bool buildEntryPath(PathBuffer& path, const wchar_t* directory, const wchar_t* name) {
-    if (!copyPath(path, directory)) {
+// The paths of a directory's entries: the directory's path and a separator,
+// built once, then each name after them. A step of the first part that does
+// not fit is reported at the first entry, as building its path would be.
+struct EntryPaths {
+    PathBuffer path;
+    std::size_t prefixLength = 0;
+    enum class Step { Built, Copy, Separator } failed = Step::Built;
+
+    explicit EntryPaths(const wchar_t* directory) {
+        if (!copyPath(path, directory)) {
+            failed = Step::Copy;
+        } else if (!appendSeparator(path)) {
+            failed = Step::Separator;
+        }
+        prefixLength = std::wcslen(path);
+    }
+};
+
+bool buildEntryPath(EntryPaths& paths, const wchar_t* directory, const wchar_t* name) {
+    PathBuffer& path = paths.path;
+    errno = ERANGE;
+    if (paths.failed == EntryPaths::Step::Copy) {
         reportError(L"Failed to copy path string \"%s\"", directory);
-    } else if (!appendSeparator(path)) {
+    } else if (paths.failed == EntryPaths::Step::Separator) {
         reportError(L"Failed to append path separator to \"%s\"", path);
-    } else if (!appendSegment(path, name)) {
+    } else if (!appendSegmentAt(path, paths.prefixLength, name)) {
         reportError(L"Failed to append path segment \"%s\" to \"%s\"", name, path);
     } else {
         return true;
@@ -197,14 +219,14 @@ bool walkDirectory(const wchar_t* directory, const WalkSettings& walk, Lookahead
         reportSystemError(L"Couldn't find first file in directory %s", pattern);
         return false;
     }
-    PathBuffer path;
+    EntryPaths paths(directory);
     CartHeaderInfo info;
     bool result = atEnd;
     while (!atEnd) {
         // Every entry's path is built before its kind is looked at, so a
         // directory too deep for its entries fails on "." as well.
-        if (!buildEntryPath(path, directory, entry.name) ||
-            !handleEntry(listing, entry, path, walk, ahead, info)) {
+        if (!buildEntryPath(paths, directory, entry.name) ||
+            !handleEntry(listing, entry, paths.path, walk, ahead, info)) {
             break;
         }
         if (!platform::nextEntry(listing, entry, atEnd)) {
