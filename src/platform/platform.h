@@ -189,8 +189,9 @@ void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch);
 /// ("a"). Null on failure, with errno set.
 std::FILE* openOutputFile(const wchar_t* path, bool append);
 
-/// Puts one byte on a stream that no other thread writes, without locking it.
-int putByte(int byte, std::FILE* stream);
+/// Puts `count` bytes on a stream that no other thread writes, without
+/// locking it. Failures show in the stream's error indicator.
+void putBytes(const char* bytes, std::size_t count, std::FILE* stream);
 
 /// True when `stream` is a terminal or console, which a person may be reading;
 /// a device that merely looks like one (a null device) is not.

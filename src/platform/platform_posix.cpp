@@ -431,7 +431,9 @@ std::FILE* openOutputFile(const wchar_t* path, bool append) {
     return std::fopen(native.bytes, append ? "a" : "w");
 }
 
-int putByte(int byte, std::FILE* stream) { return putc_unlocked(byte, stream); }
+void putBytes(const char* bytes, std::size_t count, std::FILE* stream) {
+    fwrite_unlocked(bytes, 1, count, stream);
+}
 
 bool isTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 

@@ -453,7 +453,9 @@ std::FILE* openOutputFile(const wchar_t* path, bool append) {
     return file;
 }
 
-int putByte(int byte, std::FILE* stream) { return _fputc_nolock(byte, stream); }
+void putBytes(const char* bytes, std::size_t count, std::FILE* stream) {
+    _fwrite_nolock(bytes, 1, count, stream);
+}
 
 // The runtime takes every character device for a terminal, a null device
 // too; only a console answers the console's own query.

@@ -71,6 +71,12 @@ const char* fromList(const char* const (&list)[N], std::int32_t code) {
 }
 
 
+// Each row is gathered here and handed to the stream in one call. It holds the
+// longest row there can be: a path of 259 units at three bytes each, an
+// archive entry's name of 65535 bytes that are all double quotes, the three
+// texts of the header doubled or widened, the value texts and the checks.
+char rowBytes[3 * platform::PATH_CAPACITY + 2 * 0xFFFF + 4 * (17 + 5 + 26) + 512];
+
 // How the bytes of a text stand for characters, for a UTF-8 report.
 enum class Charset { Latin1, Windows1252 };
 
@@ -85,15 +91,20 @@ constexpr char16_t WINDOWS_1252_HIGH[32] = {
 };
 // clang-format on
 
+// The writers below put a row's bytes through a cursor, `at`, which each of
+// them takes and gives back: kept in a register, it costs a store a byte,
+// where a stream's own cursor would be read and written for every byte.
+
 // Puts one byte of a field: a double quote twice, and to a person a control
 // byte as '?', so that no escape sequence reaches the terminal.
-void putFieldByte(std::FILE* stream, unsigned char byte, const RowStyle& style) {
+char* putFieldByte(char* at, unsigned char byte, const RowStyle& style) {
     if (byte == '"') {
-        platform::putByte('"', stream);
+        *at++ = '"';
     } else if (style.maskControls && (byte < 0x20 || byte == 0x7F)) {
         byte = '?';
     }
-    platform::putByte(byte, stream);
+    *at++ = static_cast<char>(byte);
+    return at;
 }
 
 // Encodes one character in UTF-8; gives the count of bytes.
@@ -111,48 +122,51 @@ std::size_t toUtf8(char32_t c, char (&out)[4]) {
     return count;
 }
 
-void putCharacter(std::FILE* stream, char32_t c, const RowStyle& style) {
+char* putCharacter(char* at, char32_t c, const RowStyle& style) {
     if (c < 0x80) {
-        putFieldByte(stream, static_cast<unsigned char>(c), style);
-        return;
+        return putFieldByte(at, static_cast<unsigned char>(c), style);
     }
     char bytes[4];
     const std::size_t count = toUtf8(c, bytes);
     for (std::size_t i = 0; i < count; ++i) {
-        platform::putByte(static_cast<unsigned char>(bytes[i]), stream);
+        *at++ = bytes[i];
     }
+    return at;
 }
 
 // Puts the bytes of a text inside a field: as they are, or in a UTF-8 report
 // each byte above 0x7F as the character it stands for in `charset`.
-void putText(std::FILE* stream, std::string_view text, Charset charset, const RowStyle& style) {
+char* putText(char* at, std::string_view text, Charset charset, const RowStyle& style) {
     if (!style.utf8 && !style.maskControls) {
         // The usual report: every byte as it is, but a quote twice.
         for (const char byte : text) {
             if (byte == '"') {
-                platform::putByte('"', stream);
+                *at++ = '"';
             }
-            platform::putByte(static_cast<unsigned char>(byte), stream);
+            *at++ = byte;
         }
-        return;
+        return at;
     }
     for (const char byte : text) {
         const auto value = static_cast<unsigned char>(byte);
         if (!style.utf8 || value < 0x80) {
-            putFieldByte(stream, value, style);
+            at = putFieldByte(at, value, style);
         } else if (charset == Charset::Windows1252 && value < 0xA0) {
-            putCharacter(stream, WINDOWS_1252_HIGH[value - 0x80], style);
+            at = putCharacter(at, WINDOWS_1252_HIGH[value - 0x80], style);
         } else {
-            putCharacter(stream, value, style);
+            at = putCharacter(at, value, style);
         }
     }
+    return at;
 }
 
-void putField(std::FILE* stream, std::string_view text, Charset charset, const RowStyle& style) {
-    platform::putByte('"', stream);
-    putText(stream, text, charset, style);
-    platform::putByte('"', stream);
-    platform::putByte(',', stream);
+// One field in double quotes, and the comma after it.
+char* writeQuotedField(char* at, std::string_view text, Charset charset, const RowStyle& style) {
+    *at++ = '"';
+    at = putText(at, text, charset, style);
+    *at++ = '"';
+    *at++ = ',';
+    return at;
 }
 
 // The path as the report's bytes: each unit up to 0xFF as that byte, or in a
@@ -219,12 +233,6 @@ const char* checkText(Check check) {
     }
 }
 
-void writeQuotedField(std::FILE* stream, const char* text) {
-    platform::putByte('"', stream);
-    putText(stream, text, Charset::Latin1, RowStyle{});
-    platform::putByte('"', stream);
-}
-
 bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path,
                  const RowStyle& style, const std::string_view* member) {
     char filename[4 * platform::PATH_CAPACITY];
@@ -236,24 +244,24 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
     // The path's bytes are already the report's: only quotes and controls
     // are looked at again.
     const RowStyle bytesOnly{false, false, style.maskControls};
-    platform::putByte('"', stream);
-    putText(stream, {filename, length}, Charset::Latin1, bytesOnly);
+    char* at = rowBytes;
+    *at++ = '"';
+    at = putText(at, {filename, length}, Charset::Latin1, bytesOnly);
     if (member != nullptr) {
-        platform::putByte('#', stream);
-        putText(stream, *member, Charset::Latin1, bytesOnly);
+        *at++ = '#';
+        at = putText(at, *member, Charset::Latin1, bytesOnly);
     }
-    platform::putByte('"', stream);
-    platform::putByte(',', stream);
-    putField(stream, info.title, Charset::Latin1, style);
-    putField(stream, info.code, Charset::Latin1, style);
-    putField(stream, info.maker, Charset::Windows1252, style);
-    putField(stream, colorGbText(info.colorGbSupport), Charset::Latin1, style);
-    putField(stream, superGbText(info.superGbSupport), Charset::Latin1, style);
-    putField(stream, pakTypeText(info.pakType), Charset::Latin1, style);
-    putField(stream, romSizeText(info.romSize), Charset::Latin1, style);
-    putField(stream, ramSizeText(info.ramSize), Charset::Latin1, style);
-    putField(stream, destinationText(info.destination), Charset::Latin1, style);
-
+    *at++ = '"';
+    *at++ = ',';
+    at = writeQuotedField(at, info.title, Charset::Latin1, style);
+    at = writeQuotedField(at, info.code, Charset::Latin1, style);
+    at = writeQuotedField(at, info.maker, Charset::Windows1252, style);
+    for (const char* text :
+         {colorGbText(info.colorGbSupport), superGbText(info.superGbSupport),
+          pakTypeText(info.pakType), romSizeText(info.romSize), ramSizeText(info.ramSize),
+          destinationText(info.destination)}) {
+        at = writeQuotedField(at, text, Charset::Latin1, style);
+    }
     char digits[4];
     std::size_t count = 0;
     unsigned value = info.version;
@@ -261,20 +269,21 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
         digits[count++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    platform::putByte('"', stream);
+    *at++ = '"';
     while (count != 0) {
-        platform::putByte(digits[--count], stream);
+        *at++ = digits[--count];
     }
-    platform::putByte('"', stream);
+    *at++ = '"';
     if (style.verify) {
         for (const Check check : {info.logo, info.headerChecksum, info.globalChecksum}) {
-            platform::putByte(',', stream);
-            platform::putByte('"', stream);
-            putText(stream, checkText(check), Charset::Latin1, style);
-            platform::putByte('"', stream);
+            *at++ = ',';
+            *at++ = '"';
+            at = putText(at, checkText(check), Charset::Latin1, style);
+            *at++ = '"';
         }
     }
-    platform::putByte('\n', stream);
+    *at++ = '\n';
+    platform::putBytes(rowBytes, static_cast<std::size_t>(at - rowBytes), stream);
     if (style.flushEachRow) {
         std::fflush(stream);
     }

@@ -27,11 +27,6 @@ struct RowStyle {
     bool flushEachRow = false;  // a person reads it: each row shows as it is written
 };
 
-/// Writes `text` as one double-quoted field, each double quote doubled and
-/// every other byte as it is. Write errors show in the stream's error
-/// indicator.
-void writeQuotedField(std::FILE* stream, const char* text);
-
 /// Writes the row of one decoded ROM whose file is `path`; `member`, when
 /// given, names the archive entry that held it, after the path and "#".
 /// False after a failure, which has been reported: the path cannot be
