@@ -453,8 +453,9 @@ std::FILE* openOutputFile(const wchar_t* path, bool append) {
     return file;
 }
 
+// The runtime has no unlocked form of fwrite; one lock a row costs little.
 void putBytes(const char* bytes, std::size_t count, std::FILE* stream) {
-    _fwrite_nolock(bytes, 1, count, stream);
+    std::fwrite(bytes, 1, count, stream);
 }
 
 // The runtime takes every character device for a terminal, a null device
