@@ -32,11 +32,11 @@ OpenAt realOpenAt() {
 }
 
 void strike(int dirfd, const char* path) {
-    const char* spec = std::getenv("CARTOLOG_FAULT");
-    const char* colon = spec != nullptr ? std::strchr(spec, ':') : nullptr;
+    const char* fault = std::getenv("CARTOLOG_FAULT");
+    const char* colon = fault != nullptr ? std::strchr(fault, ':') : nullptr;
     const char* slash = std::strrchr(path, '/');
     if (colon == nullptr || std::string_view(slash != nullptr ? slash + 1 : path) !=
-                                std::string_view(spec, static_cast<std::size_t>(colon - spec))) {
+                                std::string_view(fault, static_cast<std::size_t>(colon - fault))) {
         return;
     }
     std::string_view action(colon + 1);

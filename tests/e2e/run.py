@@ -79,23 +79,23 @@ def rows_sorted(data, header):
 
 
 def build(root, tree):
-    for rel, spec in tree.items():
+    for rel, what in tree.items():
         # Names are bytes: text stands for them in latin-1.
         path = os.path.join(os.fsencode(root), rel.encode("latin-1") if isinstance(rel, str) else rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if spec is table.DIR:
+        if what is table.DIR:
             os.makedirs(path, exist_ok=True)
-        elif spec is table.FIFO:
+        elif what is table.FIFO:
             os.mkfifo(path)
-        elif spec is table.SOCKET:
+        elif what is table.SOCKET:
             socket.socket(socket.AF_UNIX).bind(path)
-        elif isinstance(spec, table.Link):
-            os.symlink(spec.target, path)
+        elif isinstance(what, table.Link):
+            os.symlink(what.target, path)
         else:
             with open(path, "wb") as f:
-                f.write(spec.head if isinstance(spec, table.Sparse) else spec)
-                if isinstance(spec, table.Sparse):
-                    f.truncate(spec.size)
+                f.write(what.head if isinstance(what, table.Sparse) else what)
+                if isinstance(what, table.Sparse):
+                    f.truncate(what.size)
 
 
 def snapshot(root):
