@@ -133,7 +133,8 @@ Check GlobalSum::verdict(bool complete) const {
     return checkOf(sum == stored);
 }
 
-bool readRom(platform::File& file, const wchar_t* path, bool wholeImage, CartHeaderInfo& info) {
+bool readRomHeader(platform::File& file, const wchar_t* path, bool wholeImage,
+                   CartHeaderInfo& info) {
     std::array<std::uint8_t, ROM_READ_SIZE> buffer;
     std::size_t got = 0;
     // A failed read counts as a short one: either way the file is no ROM.
@@ -162,14 +163,4 @@ bool readRom(platform::File& file, const wchar_t* path, bool wholeImage, CartHea
         info.globalChecksum = sum.verdict(complete);
     }
     return true;
-}
-
-bool readRomHeader(const wchar_t* path, CartHeaderInfo& info) {
-    platform::File file;
-    if (!openRomFile(path, nullptr, nullptr, false, file)) {
-        return false;
-    }
-    const bool decoded = readRom(file, path, false, info);
-    platform::closeFile(file);
-    return decoded;
 }

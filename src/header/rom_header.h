@@ -93,9 +93,6 @@ bool openRomFile(const wchar_t* path, const platform::DirListing* listing,
 /// with `wholeImage`, reads on to the end (at most the largest ROM and one
 /// byte more) for the global checksum. False when the file is no ROM or
 /// cannot be decoded: the failure has then been reported.
-bool readRom(platform::File& file, const wchar_t* path, bool wholeImage, CartHeaderInfo& info);
+bool readRomHeader(platform::File& file, const wchar_t* path, bool wholeImage,
+                   CartHeaderInfo& info);
 
-/// Opens the file at `path`, reads its first 4 KiB and decodes its header
-/// into `info`. False when the file cannot be opened, is shorter than 4 KiB
-/// or cannot be decoded: the failure has then been reported.
-bool readRomHeader(const wchar_t* path, CartHeaderInfo& info);

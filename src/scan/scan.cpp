@@ -176,10 +176,10 @@ bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry
     fileOpened(ahead, file);
     bool result = true;
     if (!isOwnFile(walk, file.id)) {
-        // A device behind the name is left to readRom, which reads none.
+        // A device behind the name is left to readRomHeader, which reads none.
         if (walk.archives && file.isRegular && isZipName(entry.name)) {
             result = catalogueArchive(file, path, walk, info);
-        } else if (readRom(file, path, walk.wholeImages, info)) {
+        } else if (readRomHeader(file, path, walk.wholeImages, info)) {
             result = writeRows(walk, info, path);
         }
     }
