@@ -142,8 +142,9 @@ struct File {
     bool isRegular = true;  // false: a device or pipe stood behind the name
 };
 
-/// Opens a file for reading without ever blocking on it: the entry `entry` of
-/// the open `listing` when both are given (`path` is then its full path),
+/// Opens a file for reading without ever blocking on it: `entry`, the entry
+/// that the open `listing` gave last, when both are given (`path` is then its
+/// full path),
 /// else the file at `path`. With `wantId`, `file.id` is filled even where
 /// that costs a call. False when it cannot be opened: errno is then set and
 /// nothing is open.

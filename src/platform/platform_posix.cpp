@@ -12,6 +12,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -61,11 +62,12 @@ const char* directoryOrDot(const NativePath& native) {
 }
 
 void widenName(const char* name, wchar_t (&out)[PATH_CAPACITY]) {
-    std::size_t i = 0;
-    for (; name[i] != '\0' && i + 1 < PATH_CAPACITY; ++i) {
+    // Measured first, so that the copy is a loop the compiler widens.
+    const std::size_t length = std::min(std::strlen(name), PATH_MAX_LENGTH);
+    for (std::size_t i = 0; i < length; ++i) {
         out[i] = static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
     }
-    out[i] = L'\0';
+    out[length] = L'\0';
 }
 
 FileId idOf(const struct stat& status) {
@@ -88,6 +90,7 @@ struct ListingState {
     bool inUse;
     std::size_t next;    // offset of the next entry in `block`
     std::size_t filled;  // bytes that the last read put in `block`
+    const char* lastName;  // the name of the entry given last, in `block`
     alignas(struct dirent64) char block[LISTING_BLOCK];
 };
 
@@ -170,6 +173,7 @@ bool readNext(DirListing& listing, DirEntry& entry, bool& atEnd) {
     const auto* found = reinterpret_cast<const struct dirent64*>(state.block + state.next);
     state.next += found->d_reclen;
     atEnd = false;
+    state.lastName = found->d_name;
     fillEntry(listing, found, entry);
     return true;
 }
@@ -316,21 +320,18 @@ void closeListing(DirListing& listing) {
 bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry,
               bool /*wantId*/, File& file) {
     file = File{};
-    NativePath native;
     // Non-blocking, so that a file that turns into a named pipe after it was
     // listed gives a short read instead of stopping the run.
     constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     int fd = -1;
     if (listing != nullptr && listing->handle != nullptr && entry != nullptr) {
-        // Opening by name inside the listed directory spares the kernel a walk
-        // of the whole path for every file.
-        if (!toNative(entry->name, native)) {
-            return false;
-        }
-        fd = openat(stateOf(*listing).fd, native.bytes, flags);
+        // Opening by the listing's own bytes of the name, inside the listed
+        // directory, spares a conversion and the kernel a walk of the path.
+        fd = openat(stateOf(*listing).fd, stateOf(*listing).lastName, flags);
         // The listing's identity costs nothing more.
         file.id = entry->id;
     } else {
+        NativePath native;
         if (!toNative(path, native)) {
             return false;
         }

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <cwchar>
 #include <string_view>
 
 #include "diag/diag.h"
@@ -10,10 +12,10 @@
 
 namespace {
 
-constexpr const char* UNKNOWN = "Unknown";
+constexpr std::string_view UNKNOWN = "Unknown";
 
 // clang-format off
-struct PakName { std::uint8_t code; const char* text; };
+struct PakName { std::uint8_t code; std::string_view text; };
 constexpr PakName PAK_NAMES[] = {
     {0x00, "ROM ONLY"},
     {0x01, "MBC1"},
@@ -46,14 +48,14 @@ constexpr PakName PAK_NAMES[] = {
 };
 
 // 32 KiB shifted left by the code, for codes 0 to 8.
-constexpr const char* ROM_SIZES[] = {"32", "64", "128", "256", "512", "1024", "2048", "4096", "8192"};
+constexpr std::string_view ROM_SIZES[] = {"32", "64", "128", "256", "512", "1024", "2048", "4096", "8192"};
 // Codes 1 and 5 are not sizes this report names.
-constexpr const char* RAM_SIZES[] = {"0", UNKNOWN, "8", "32", "128"};
-constexpr const char* DESTINATIONS[] = {"Japan", "Worldwide"};
+constexpr std::string_view RAM_SIZES[] = {"0", UNKNOWN, "8", "32", "128"};
+constexpr std::string_view DESTINATIONS[] = {"Japan", "Worldwide"};
 // clang-format on
 
-constexpr std::array<const char*, 256> buildPakTable() {
-    std::array<const char*, 256> table{};
+constexpr std::array<std::string_view, 256> buildPakTable() {
+    std::array<std::string_view, 256> table{};
     table.fill(UNKNOWN);
     for (const PakName& entry : PAK_NAMES) {
         table[entry.code] = entry.text;
@@ -61,13 +63,39 @@ constexpr std::array<const char*, 256> buildPakTable() {
     return table;
 }
 
-constexpr std::array<const char*, 256> PAK_TABLE = buildPakTable();
-static_assert(std::string_view(PAK_TABLE[0x21]) == "Unknown");
-static_assert(std::string_view(PAK_TABLE[0x22]) == "MBC7+SENSOR+RUMBLE+RAM+BATTERY");
+constexpr std::array<std::string_view, 256> PAK_TABLE = buildPakTable();
+static_assert(PAK_TABLE[0x21] == "Unknown");
+static_assert(PAK_TABLE[0x22] == "MBC7+SENSOR+RUMBLE+RAM+BATTERY");
 
 template <std::size_t N>
-const char* fromList(const char* const (&list)[N], std::int32_t code) {
+std::string_view fromList(const std::string_view (&list)[N], std::int32_t code) {
     return code >= 0 && static_cast<std::size_t>(code) < N ? list[code] : UNKNOWN;
+}
+
+// The texts of the coded columns, with their lengths. Each is a literal, so
+// its data() is terminated too.
+std::string_view colorGbName(std::int32_t value) {
+    if (value == CGB_COMPATIBLE) {
+        return "Compatible";
+    }
+    return value == CGB_EXCLUSIVE ? "Exclusive" : "None";
+}
+
+std::string_view superGbName(std::int32_t value) { return value == 3 ? "Yes" : "No"; }
+
+std::string_view pakTypeName(std::int32_t code) {
+    return code >= 0 && code <= 0xFF ? PAK_TABLE[static_cast<std::size_t>(code)] : UNKNOWN;
+}
+
+std::string_view checkName(Check check) {
+    switch (check) {
+        case Check::Valid:
+            return "Valid";
+        case Check::Invalid:
+            return "Invalid";
+        default:
+            return UNKNOWN;
+    }
 }
 
 
@@ -160,13 +188,69 @@ char* putText(char* at, std::string_view text, Charset charset, const RowStyle& 
     return at;
 }
 
-// One field in double quotes, and the comma after it.
-char* writeQuotedField(char* at, std::string_view text, Charset charset, const RowStyle& style) {
+// One field of the ROM's own text in double quotes, and the comma after it.
+char* writeQuotedField(char* at, const char* text, Charset charset, const RowStyle& style) {
     *at++ = '"';
-    at = putText(at, text, charset, style);
+    if (!style.utf8 && !style.maskControls) {
+        // The usual report, without measuring the text first.
+        for (; *text != '\0'; ++text) {
+            if (*text == '"') {
+                *at++ = '"';
+            }
+            *at++ = *text;
+        }
+    } else {
+        at = putText(at, text, charset, style);
+    }
     *at++ = '"';
     *at++ = ',';
     return at;
+}
+
+// A text of the report's own in double quotes: plain ASCII without quotes or
+// control bytes, the same in every style.
+char* putQuotedValue(char* at, std::string_view text) {
+    *at++ = '"';
+    std::memcpy(at, text.data(), text.size());
+    at += text.size();
+    *at++ = '"';
+    return at;
+}
+
+// The path straight into the row, where its units are the report's bytes and
+// nothing but quotes is looked at: each quote twice. False, with errno set,
+// at a unit that is no byte. Most paths hold neither, so the units are looked
+// over first and then copied, in loops of known length that the compiler
+// widens to many units a step.
+bool putPathBytes(char*& at, const wchar_t* path) {
+    const std::size_t length = std::wcslen(path);
+    std::uint32_t allBits = 0;
+    std::size_t quotes = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto unit = static_cast<std::uint32_t>(path[i]);
+        allBits |= unit;
+        quotes += unit == '"' ? 1 : 0;
+    }
+    if (allBits > 0xFF) {
+        errno = EILSEQ;
+        return false;
+    }
+    char* out = at;
+    if (quotes == 0) {
+        for (std::size_t i = 0; i < length; ++i) {
+            out[i] = static_cast<char>(path[i]);
+        }
+        out += length;
+    } else {
+        for (std::size_t i = 0; i < length; ++i) {
+            if (path[i] == L'"') {
+                *out++ = '"';
+            }
+            *out++ = static_cast<char>(path[i]);
+        }
+    }
+    at = out;
+    return true;
 }
 
 // The path as the report's bytes: each unit up to 0xFF as that byte, or in a
@@ -205,48 +289,34 @@ bool encodePath(const wchar_t* path, bool utf8, char (&out)[4 * platform::PATH_C
 
 }  // namespace
 
-const char* colorGbText(std::int32_t value) {
-    if (value == CGB_COMPATIBLE) {
-        return "Compatible";
-    }
-    return value == CGB_EXCLUSIVE ? "Exclusive" : "None";
-}
-
-const char* superGbText(std::int32_t value) { return value == 3 ? "Yes" : "No"; }
-
-const char* pakTypeText(std::int32_t code) {
-    return code >= 0 && code <= 0xFF ? PAK_TABLE[static_cast<std::size_t>(code)] : UNKNOWN;
-}
-
-const char* romSizeText(std::int32_t code) { return fromList(ROM_SIZES, code); }
-const char* ramSizeText(std::int32_t code) { return fromList(RAM_SIZES, code); }
-const char* destinationText(std::int32_t code) { return fromList(DESTINATIONS, code); }
-
-const char* checkText(Check check) {
-    switch (check) {
-        case Check::Valid:
-            return "Valid";
-        case Check::Invalid:
-            return "Invalid";
-        default:
-            return UNKNOWN;
-    }
-}
+const char* colorGbText(std::int32_t value) { return colorGbName(value).data(); }
+const char* superGbText(std::int32_t value) { return superGbName(value).data(); }
+const char* pakTypeText(std::int32_t code) { return pakTypeName(code).data(); }
+const char* romSizeText(std::int32_t code) { return fromList(ROM_SIZES, code).data(); }
+const char* ramSizeText(std::int32_t code) { return fromList(RAM_SIZES, code).data(); }
+const char* destinationText(std::int32_t code) { return fromList(DESTINATIONS, code).data(); }
+const char* checkText(Check check) { return checkName(check).data(); }
 
 bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path,
                  const RowStyle& style, const std::string_view* member) {
-    char filename[4 * platform::PATH_CAPACITY];
-    std::size_t length = 0;
-    if (!encodePath(path, style.utf8, filename, length)) {
+    char* at = rowBytes;
+    *at++ = '"';
+    // Once the path is the report's bytes, only quotes and controls are
+    // looked at again.
+    const RowStyle bytesOnly{.maskControls = style.maskControls};
+    bool pathFits = true;
+    if (!style.maskControls && (!style.utf8 || !platform::PATH_UNITS_ARE_UTF16)) {
+        pathFits = putPathBytes(at, path);
+    } else {
+        char filename[4 * platform::PATH_CAPACITY];
+        std::size_t length = 0;
+        pathFits = encodePath(path, style.utf8, filename, length);
+        at = putText(at, {filename, length}, Charset::Latin1, bytesOnly);
+    }
+    if (!pathFits) {
         reportError(L"Failed to convert filename %s to a multibyte representation.", path);
         return false;
     }
-    // The path's bytes are already the report's: only quotes and controls
-    // are looked at again.
-    const RowStyle bytesOnly{false, false, style.maskControls};
-    char* at = rowBytes;
-    *at++ = '"';
-    at = putText(at, {filename, length}, Charset::Latin1, bytesOnly);
     if (member != nullptr) {
         *at++ = '#';
         at = putText(at, *member, Charset::Latin1, bytesOnly);
@@ -256,11 +326,12 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
     at = writeQuotedField(at, info.title, Charset::Latin1, style);
     at = writeQuotedField(at, info.code, Charset::Latin1, style);
     at = writeQuotedField(at, info.maker, Charset::Windows1252, style);
-    for (const char* text :
-         {colorGbText(info.colorGbSupport), superGbText(info.superGbSupport),
-          pakTypeText(info.pakType), romSizeText(info.romSize), ramSizeText(info.ramSize),
-          destinationText(info.destination)}) {
-        at = writeQuotedField(at, text, Charset::Latin1, style);
+    for (const std::string_view text :
+         {colorGbName(info.colorGbSupport), superGbName(info.superGbSupport),
+          pakTypeName(info.pakType), fromList(ROM_SIZES, info.romSize),
+          fromList(RAM_SIZES, info.ramSize), fromList(DESTINATIONS, info.destination)}) {
+        at = putQuotedValue(at, text);
+        *at++ = ',';
     }
     char digits[4];
     std::size_t count = 0;
@@ -277,9 +348,7 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
     if (style.verify) {
         for (const Check check : {info.logo, info.headerChecksum, info.globalChecksum}) {
             *at++ = ',';
-            *at++ = '"';
-            at = putText(at, checkText(check), Charset::Latin1, style);
-            *at++ = '"';
+            at = putQuotedValue(at, checkName(check));
         }
     }
     *at++ = '\n';

@@ -1,16 +1,11 @@
 #include "scan/path.h"
 
 #include <cerrno>
+#include <cwchar>
 
 namespace {
 
-std::size_t pathLength(const wchar_t* path) {
-    std::size_t length = 0;
-    while (path[length] != L'\0') {
-        ++length;
-    }
-    return length;
-}
+std::size_t pathLength(const wchar_t* path) { return std::wcslen(path); }
 
 }  // namespace
 
@@ -60,9 +55,7 @@ bool appendSegmentAt(PathBuffer& path, std::size_t length, const wchar_t* segmen
         errno = ERANGE;
         return false;
     }
-    for (std::size_t i = 0; i <= added; ++i) {
-        path[length + i] = segment[i];
-    }
+    std::wmemcpy(path + length, segment, added + 1);
     return true;
 }
 
