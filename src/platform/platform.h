@@ -194,6 +194,13 @@ std::FILE* openOutputFile(const wchar_t* path, bool append);
 /// locking it. Failures show in the stream's error indicator.
 void putBytes(const char* bytes, std::size_t count, std::FILE* stream);
 
+/// Puts one row, `count` bytes that end in a line break, on `stream`, a
+/// terminal (isTerminal), so that it shows at once: in one write, of the
+/// characters that the stream would make of the bytes, or of the UTF-8 they
+/// hold with `utf8` where the terminal takes characters. False when the row
+/// did not arrive whole.
+bool putTerminalRow(const char* bytes, std::size_t count, bool utf8, std::FILE* stream);
+
 /// True when `stream` is a terminal or console, which a person may be reading;
 /// a device that merely looks like one (a null device) is not.
 bool isTerminal(std::FILE* stream);

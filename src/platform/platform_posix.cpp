@@ -436,6 +436,12 @@ void putBytes(const char* bytes, std::size_t count, std::FILE* stream) {
     fwrite_unlocked(bytes, 1, count, stream);
 }
 
+// A terminal takes the bytes themselves.
+bool putTerminalRow(const char* bytes, std::size_t count, bool /*utf8*/, std::FILE* stream) {
+    fwrite_unlocked(bytes, 1, count, stream);
+    return std::fflush(stream) == 0 && std::ferror(stream) == 0;
+}
+
 bool isTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 std::uint32_t lastSystemError() { return static_cast<std::uint32_t>(errno); }

@@ -458,6 +458,39 @@ void putBytes(const char* bytes, std::size_t count, std::FILE* stream) {
     std::fwrite(bytes, 1, count, stream);
 }
 
+// The runtime hands a console its text mode's characters (each byte the
+// character of its value, a line break CR LF) through a path that costs a
+// console several times the one call made here, which a person reading
+// thousands of rows waits for. A row too long for the buffer goes the
+// runtime's way.
+bool putTerminalRow(const char* bytes, std::size_t count, bool utf8, std::FILE* stream) {
+    constexpr std::size_t ROOM = 4096;
+    static wchar_t characters[ROOM + 2];
+    if (count == 0 || count > ROOM || bytes[count - 1] != '\n' || std::fflush(stream) != 0) {
+        std::fwrite(bytes, 1, count, stream);
+        return std::fflush(stream) == 0 && std::ferror(stream) == 0;
+    }
+    const int text = static_cast<int>(count - 1);
+    int units = text;
+    if (utf8) {
+        // Never more units than bytes; a malformed sequence becomes U+FFFD.
+        units = text == 0 ? 0 : MultiByteToWideChar(CP_UTF8, 0, bytes, text, characters, text);
+        if (units == 0 && text != 0) {
+            return false;
+        }
+    } else {
+        for (int i = 0; i < text; ++i) {
+            characters[i] = static_cast<unsigned char>(bytes[i]);
+        }
+    }
+    characters[units++] = L'\r';
+    characters[units++] = L'\n';
+    DWORD written = 0;
+    return WriteConsoleW(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), characters,
+                         static_cast<DWORD>(units), &written, nullptr) != 0 &&
+           written == static_cast<DWORD>(units);
+}
+
 // The runtime takes every character device for a terminal, a null device
 // too; only a console answers the console's own query.
 bool isTerminal(std::FILE* stream) {

@@ -352,12 +352,14 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
         }
     }
     *at++ = '\n';
-    platform::putBytes(rowBytes, static_cast<std::size_t>(at - rowBytes), stream);
+    const auto length = static_cast<std::size_t>(at - rowBytes);
+    bool arrived = true;
     if (style.flushEachRow) {
-        std::fflush(stream);
+        arrived = platform::putTerminalRow(rowBytes, length, style.utf8, stream);
+    } else {
+        platform::putBytes(rowBytes, length, stream);
     }
-
-    if (std::ferror(stream) != 0) {
+    if (!arrived || std::ferror(stream) != 0) {
         // A reader that has gone is no failure to report: the run ends as a
         // filter's does.
         if (!platform::readerGone(stream)) {
