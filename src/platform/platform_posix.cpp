@@ -317,17 +317,41 @@ void closeListing(DirListing& listing) {
     }
 }
 
-bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry,
-              bool /*wantId*/, File& file) {
-    file = File{};
+namespace {
+
+// Whether opens still ask to leave access times alone: until the first file
+// that is not the user's own refuses it, after which no open asks again.
+bool keepAccessTimes = true;
+
+// Opens for reading without blocking and, where the system allows it,
+// without updating the file's access time: a catalogue is no reading of a
+// collection, and on a collection left untouched for a day the update would
+// otherwise write every file's metadata back to the disk.
+int openForReading(int directory, const char* name) {
     // Non-blocking, so that a file that turns into a named pipe after it was
     // listed gives a short read instead of stopping the run.
     constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (keepAccessTimes) {
+        const int fd = openat(directory, name, flags | O_NOATIME);
+        // Only the file's owner may ask so.
+        if (fd >= 0 || errno != EPERM) {
+            return fd;
+        }
+        keepAccessTimes = false;
+    }
+    return openat(directory, name, flags);
+}
+
+}  // namespace
+
+bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry,
+              bool /*wantId*/, File& file) {
+    file = File{};
     int fd = -1;
     if (listing != nullptr && listing->handle != nullptr && entry != nullptr) {
         // Opening by the listing's own bytes of the name, inside the listed
         // directory, spares a conversion and the kernel a walk of the path.
-        fd = openat(stateOf(*listing).fd, stateOf(*listing).lastName, flags);
+        fd = openForReading(stateOf(*listing).fd, stateOf(*listing).lastName);
         // The listing's identity costs nothing more.
         file.id = entry->id;
     } else {
@@ -335,7 +359,7 @@ bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* en
         if (!toNative(path, native)) {
             return false;
         }
-        fd = open(native.bytes, flags);
+        fd = openForReading(AT_FDCWD, native.bytes);
     }
     if (fd < 0) {
         return false;

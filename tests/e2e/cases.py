@@ -432,6 +432,10 @@ def cases(S):
                err=message)
           for what, message in (("remove", "Failed to open ROM file roms/b.gb: %s\n" % ENOENT),
                                 ("shrink", not_rom("roms/b.gb")), ("replace", not_rom("roms/b.gb")))],
+        Case("a file that will not be opened without its access time still gets its row", ["-input", "roms", "-nofile"],
+             {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B"), "roms/c.gb": rom("C")}, only="posix",
+             fault="b.gb:not-owner", out=HEADER + row("roms/a.gb", "ALPHA") + row("roms/b.gb", "B") +
+             row("roms/c.gb", "C")),
         Case("file removed between the look-ahead's open and the walk's", ["-input", "roms", "-nofile"],
              {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B")}, fault="b.gb:remove:ahead",
              out=HEADER + row("roms/a.gb", "ALPHA"), err="Failed to open ROM file roms/b.gb: %s\n" % ENOENT),
