@@ -219,37 +219,34 @@ char* putQuotedValue(char* at, std::string_view text) {
 
 // The path straight into the row, where its units are the report's bytes and
 // nothing but quotes is looked at: each quote twice. False, with errno set,
-// at a unit that is no byte. Most paths hold neither, so the units are looked
-// over first and then copied, in loops of known length that the compiler
-// widens to many units a step.
+// at a unit that is no byte. The loops have a known length, so that the
+// compiler widens them to many units a step.
 bool putPathBytes(char*& at, const wchar_t* path) {
     const std::size_t length = std::wcslen(path);
+    // Copied whole on the guess that nothing needs more; the same pass tells
+    // whether the guess held.
     std::uint32_t allBits = 0;
-    std::size_t quotes = 0;
+    std::uint32_t quotes = 0;
     for (std::size_t i = 0; i < length; ++i) {
         const auto unit = static_cast<std::uint32_t>(path[i]);
         allBits |= unit;
         quotes += unit == '"' ? 1 : 0;
+        at[i] = static_cast<char>(unit);
     }
     if (allBits > 0xFF) {
         errno = EILSEQ;
         return false;
     }
-    char* out = at;
     if (quotes == 0) {
-        for (std::size_t i = 0; i < length; ++i) {
-            out[i] = static_cast<char>(path[i]);
-        }
-        out += length;
-    } else {
-        for (std::size_t i = 0; i < length; ++i) {
-            if (path[i] == L'"') {
-                *out++ = '"';
-            }
-            *out++ = static_cast<char>(path[i]);
-        }
+        at += length;
+        return true;
     }
-    at = out;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (path[i] == L'"') {
+            *at++ = '"';
+        }
+        *at++ = static_cast<char>(path[i]);
+    }
     return true;
 }
 
