@@ -45,7 +45,8 @@ std::uint8_t bulk[256 * 1024];
 
 }  // namespace
 
-bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info) {
+bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info,
+                  bool checks) {
     const std::uint8_t colorFlag = header[at(CGB_FLAG_OFFSET)];
     std::size_t titleLength = 16;
     if (colorFlag == CGB_COMPATIBLE || colorFlag == CGB_EXCLUSIVE) {
@@ -67,21 +68,24 @@ bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderI
     info.version = header[at(VERSION_OFFSET)];
     const std::uint8_t newCode[2] = {header[at(NEW_LICENSEE_OFFSET)],
                                      header[at(NEW_LICENSEE_OFFSET + 1)]};
-    info.logo = checkOf(std::equal(std::begin(LOGO), std::end(LOGO), &header[at(LOGO_OFFSET)]));
-    std::uint8_t headerSum = 0;
-    for (std::size_t offset = TITLE_OFFSET; offset < HEADER_CHECKSUM_OFFSET; ++offset) {
-        headerSum = static_cast<std::uint8_t>(headerSum - header[at(offset)] - 1);
+    info.logo = info.headerChecksum = info.globalChecksum = Check::Unknown;
+    if (checks) {
+        info.logo =
+            checkOf(std::equal(std::begin(LOGO), std::end(LOGO), &header[at(LOGO_OFFSET)]));
+        std::uint8_t headerSum = 0;
+        for (std::size_t offset = TITLE_OFFSET; offset < HEADER_CHECKSUM_OFFSET; ++offset) {
+            headerSum = static_cast<std::uint8_t>(headerSum - header[at(offset)] - 1);
+        }
+        info.headerChecksum = checkOf(headerSum == header[at(HEADER_CHECKSUM_OFFSET)]);
     }
-    info.headerChecksum = checkOf(headerSum == header[at(HEADER_CHECKSUM_OFFSET)]);
-    info.globalChecksum = Check::Unknown;
     const char* maker = lookupMaker(header[at(OLD_LICENSEE_OFFSET)], newCode);
     return copyField(info.maker, reinterpret_cast<const std::uint8_t*>(maker),
                      sizeof info.maker);
 }
 
 bool decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, const wchar_t* path,
-                 CartHeaderInfo& info) {
-    if (!decodeHeader(image.subspan<HEADER_START, HEADER_SPAN>(), info)) {
+                 CartHeaderInfo& info, bool checks) {
+    if (!decodeHeader(image.subspan<HEADER_START, HEADER_SPAN>(), info, checks)) {
         reportError(L"Failed to read GB header from file %s", path);
         return false;
     }
@@ -142,7 +146,8 @@ bool readRomHeader(platform::File& file, const wchar_t* path, bool wholeImage,
         reportNotARom(path);
         return false;
     }
-    if (!decodeImage(buffer, path, info)) {
+    // The checks are written only with the whole image's.
+    if (!decodeImage(buffer, path, info, wholeImage)) {
         return false;
     }
     if (wholeImage) {

@@ -70,15 +70,17 @@ struct GlobalSum {
     Check verdict(bool complete) const;
 };
 
-/// Fills `info` from `header`, the bytes from ROM offset 0x100 on, the logo
-/// and header checksum checks included; the global checksum stays Unknown.
-/// True when every field was stored; it reports nothing.
-bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info);
+/// Fills `info` from `header`, the bytes from ROM offset 0x100 on, with
+/// `checks` the logo and header checksum checks too (else they stay Unknown,
+/// as the global checksum does). True when every field was stored; it
+/// reports nothing.
+bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info,
+                  bool checks = true);
 
 /// Decodes the header in the first 4 KiB of a ROM image, as decodeHeader
 /// does. False after "Failed to read GB header" has been reported for `path`.
 bool decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, const wchar_t* path,
-                 CartHeaderInfo& info);
+                 CartHeaderInfo& info, bool checks = true);
 
 /// Reports `path` as a file that is no ROM (too short, or not a file at all).
 void reportNotARom(const wchar_t* path);

@@ -135,17 +135,24 @@ bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd);
 /// Closes a listing that openListing opened.
 void closeListing(DirListing& listing);
 
+// Whether a file's first bytes were in memory, as far as the system tells.
+enum class CacheState : std::uint8_t { Cached, NotCached, Unknown };
+
 // A file open for reading.
 struct File {
     std::intptr_t handle = -1;
     FileId id;              // known where the listing or the open tells it cheaply
     bool isRegular = true;  // false: a device or pipe stood behind the name
+    // Set before the first read to learn whether the bytes were in memory: that
+    // read then declines to wait for a device first, and tells in `cache`.
+    // Neither changes what the reads give.
+    mutable bool lookAtCache = false;
+    mutable CacheState cache = CacheState::Unknown;
 };
 
 /// Opens a file for reading without ever blocking on it: `entry`, the entry
 /// that the open `listing` gave last, when both are given (`path` is then its
-/// full path),
-/// else the file at `path`. With `wantId`, `file.id` is filled even where
+/// full path), else the file at `path`. With `wantId`, `file.id` is filled even where
 /// that costs a call. False when it cannot be opened: errno is then set and
 /// nothing is open.
 bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry, bool wantId,
@@ -167,14 +174,6 @@ bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> 
 
 /// Closes a file that openFile opened.
 void closeFile(File& file);
-
-// Whether a file's first bytes are in memory, as far as the system tells.
-enum class CacheState : std::uint8_t { Cached, NotCached, Unknown };
-
-/// Looks whether the first bytes of the open `file` could be read without
-/// waiting for a device, by a read that never waits. Unknown where the
-/// system cannot tell. The file's position and errno stay as they were.
-CacheState cacheStateOf(const File& file);
 
 // True where readAhead reads the bytes itself and so waits for them: the
 // look-ahead then needs more helpers to keep as many requests in flight.

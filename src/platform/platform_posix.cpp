@@ -370,11 +370,39 @@ bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* en
 
 namespace {
 
+// The first read of a file whose cache is looked at: one that declines to
+// wait for the device, so that the look costs no call of its own. Gives the
+// count of bytes read: none when they were not in memory, or when the system
+// cannot tell.
+std::size_t readLooking(const File& file, const std::uint64_t* offset, std::span<std::uint8_t> buffer) {
+    file.lookAtCache = false;
+    const int saved = errno;
+    iovec part{buffer.data(), buffer.size()};
+    // An offset of -1 reads from the file's position and moves it, as read does.
+    const ssize_t n = preadv2(static_cast<int>(file.handle), &part, 1,
+                              offset == nullptr ? -1 : static_cast<off_t>(*offset), RWF_NOWAIT);
+    if (n >= 0) {
+        file.cache = CacheState::Cached;
+        return static_cast<std::size_t>(n);
+    }
+    // Not every file system takes the flag: the usual read then tells why,
+    // or reads.
+    if (errno == EAGAIN) {
+        file.cache = CacheState::NotCached;
+    }
+    errno = saved;
+    return 0;
+}
+
 // Reads until `buffer` is full or the file ends: on from where the last read
 // left off, or from `offset` when one is given.
 bool readFully(const File& file, const std::uint64_t* offset, std::span<std::uint8_t> buffer,
                std::size_t& got) {
     got = 0;
+    if (file.lookAtCache && !buffer.empty()) {
+        // The rest, if any, is read as usual.
+        got = readLooking(file, offset, buffer);
+    }
     while (got < buffer.size()) {
         const int fd = static_cast<int>(file.handle);
         const ssize_t n =
@@ -420,18 +448,6 @@ void closeFile(File& file) {
     }
 }
 
-CacheState cacheStateOf(const File& file) {
-    const int saved = errno;
-    std::uint8_t byte = 0;
-    iovec part{&byte, 1};
-    // Offset 0 rather than the file's position, which a read must not move.
-    CacheState state = CacheState::Cached;
-    if (preadv2(static_cast<int>(file.handle), &part, 1, 0, RWF_NOWAIT) < 0) {
-        state = errno == EAGAIN ? CacheState::NotCached : CacheState::Unknown;
-    }
-    errno = saved;
-    return state;
-}
 
 const bool READ_AHEAD_WAITS = false;
 

@@ -419,8 +419,6 @@ void closeFile(File& file) {
 }
 
 // Windows has no read that declines to wait; the look-ahead goes by time.
-CacheState cacheStateOf(const File& /*file*/) { return CacheState::Unknown; }
-
 const bool READ_AHEAD_WAITS = true;
 
 void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch) {

@@ -12,10 +12,26 @@
 
 namespace {
 
-constexpr std::string_view UNKNOWN = "Unknown";
+// A text of the report's own, padded with zeros to a fixed width, so that a
+// row takes it in one copy of known size. Each is plain ASCII without quotes
+// or control bytes, the same in every style.
+struct ValueText {
+    char bytes[32] = {};
+    std::uint8_t length = 0;
+
+    constexpr ValueText() = default;
+    constexpr ValueText(const char* text) {  // NOLINT: made from literals
+        while (text[length] != '\0' && length + 1u < sizeof bytes) {
+            bytes[length] = text[length];
+            ++length;
+        }
+    }
+};
+
+constexpr ValueText UNKNOWN = "Unknown";
 
 // clang-format off
-struct PakName { std::uint8_t code; std::string_view text; };
+struct PakName { std::uint8_t code; const char* text; };
 constexpr PakName PAK_NAMES[] = {
     {0x00, "ROM ONLY"},
     {0x01, "MBC1"},
@@ -48,14 +64,17 @@ constexpr PakName PAK_NAMES[] = {
 };
 
 // 32 KiB shifted left by the code, for codes 0 to 8.
-constexpr std::string_view ROM_SIZES[] = {"32", "64", "128", "256", "512", "1024", "2048", "4096", "8192"};
+constexpr ValueText ROM_SIZES[] = {"32", "64", "128", "256", "512", "1024", "2048", "4096", "8192"};
 // Codes 1 and 5 are not sizes this report names.
-constexpr std::string_view RAM_SIZES[] = {"0", UNKNOWN, "8", "32", "128"};
-constexpr std::string_view DESTINATIONS[] = {"Japan", "Worldwide"};
+constexpr ValueText RAM_SIZES[] = {"0", UNKNOWN, "8", "32", "128"};
+constexpr ValueText DESTINATIONS[] = {"Japan", "Worldwide"};
+constexpr ValueText COLOR_GB[] = {"None", "Compatible", "Exclusive"};
+constexpr ValueText SUPER_GB[] = {"No", "Yes"};
+constexpr ValueText CHECKS[] = {UNKNOWN, "Valid", "Invalid"};  // in the order of Check
 // clang-format on
 
-constexpr std::array<std::string_view, 256> buildPakTable() {
-    std::array<std::string_view, 256> table{};
+constexpr std::array<ValueText, 256> buildPakTable() {
+    std::array<ValueText, 256> table{};
     table.fill(UNKNOWN);
     for (const PakName& entry : PAK_NAMES) {
         table[entry.code] = entry.text;
@@ -63,41 +82,26 @@ constexpr std::array<std::string_view, 256> buildPakTable() {
     return table;
 }
 
-constexpr std::array<std::string_view, 256> PAK_TABLE = buildPakTable();
-static_assert(PAK_TABLE[0x21] == "Unknown");
-static_assert(PAK_TABLE[0x22] == "MBC7+SENSOR+RUMBLE+RAM+BATTERY");
+constexpr std::array<ValueText, 256> PAK_TABLE = buildPakTable();
+static_assert(std::string_view(PAK_TABLE[0x21].bytes) == "Unknown");
+static_assert(PAK_TABLE[0x22].length == 30);  // the longest, whole
 
 template <std::size_t N>
-std::string_view fromList(const std::string_view (&list)[N], std::int32_t code) {
+const ValueText& fromList(const ValueText (&list)[N], std::int32_t code) {
     return code >= 0 && static_cast<std::size_t>(code) < N ? list[code] : UNKNOWN;
 }
 
-// The texts of the coded columns, with their lengths. Each is a literal, so
-// its data() is terminated too.
-std::string_view colorGbName(std::int32_t value) {
-    if (value == CGB_COMPATIBLE) {
-        return "Compatible";
-    }
-    return value == CGB_EXCLUSIVE ? "Exclusive" : "None";
+const ValueText& colorGbValue(std::int32_t value) {
+    return COLOR_GB[value == CGB_COMPATIBLE ? 1 : value == CGB_EXCLUSIVE ? 2 : 0];
 }
 
-std::string_view superGbName(std::int32_t value) { return value == 3 ? "Yes" : "No"; }
+const ValueText& superGbValue(std::int32_t value) { return SUPER_GB[value == 3 ? 1 : 0]; }
 
-std::string_view pakTypeName(std::int32_t code) {
+const ValueText& pakTypeValue(std::int32_t code) {
     return code >= 0 && code <= 0xFF ? PAK_TABLE[static_cast<std::size_t>(code)] : UNKNOWN;
 }
 
-std::string_view checkName(Check check) {
-    switch (check) {
-        case Check::Valid:
-            return "Valid";
-        case Check::Invalid:
-            return "Invalid";
-        default:
-            return UNKNOWN;
-    }
-}
-
+const ValueText& checkValue(Check check) { return CHECKS[static_cast<std::size_t>(check)]; }
 
 // Each row is gathered here and handed to the stream in one call. It holds the
 // longest row there can be: a path of 259 units at three bytes each, an
@@ -207,12 +211,11 @@ char* writeQuotedField(char* at, const char* text, Charset charset, const RowSty
     return at;
 }
 
-// A text of the report's own in double quotes: plain ASCII without quotes or
-// control bytes, the same in every style.
-char* putQuotedValue(char* at, std::string_view text) {
+// A text of the report's own in double quotes.
+char* putQuotedValue(char* at, const ValueText& text) {
     *at++ = '"';
-    std::memcpy(at, text.data(), text.size());
-    at += text.size();
+    std::memcpy(at, text.bytes, sizeof text.bytes);
+    at += text.length;
     *at++ = '"';
     return at;
 }
@@ -286,13 +289,13 @@ bool encodePath(const wchar_t* path, bool utf8, char (&out)[4 * platform::PATH_C
 
 }  // namespace
 
-const char* colorGbText(std::int32_t value) { return colorGbName(value).data(); }
-const char* superGbText(std::int32_t value) { return superGbName(value).data(); }
-const char* pakTypeText(std::int32_t code) { return pakTypeName(code).data(); }
-const char* romSizeText(std::int32_t code) { return fromList(ROM_SIZES, code).data(); }
-const char* ramSizeText(std::int32_t code) { return fromList(RAM_SIZES, code).data(); }
-const char* destinationText(std::int32_t code) { return fromList(DESTINATIONS, code).data(); }
-const char* checkText(Check check) { return checkName(check).data(); }
+const char* colorGbText(std::int32_t value) { return colorGbValue(value).bytes; }
+const char* superGbText(std::int32_t value) { return superGbValue(value).bytes; }
+const char* pakTypeText(std::int32_t code) { return pakTypeValue(code).bytes; }
+const char* romSizeText(std::int32_t code) { return fromList(ROM_SIZES, code).bytes; }
+const char* ramSizeText(std::int32_t code) { return fromList(RAM_SIZES, code).bytes; }
+const char* destinationText(std::int32_t code) { return fromList(DESTINATIONS, code).bytes; }
+const char* checkText(Check check) { return checkValue(check).bytes; }
 
 bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path,
                  const RowStyle& style, const std::string_view* member) {
@@ -323,11 +326,11 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
     at = writeQuotedField(at, info.title, Charset::Latin1, style);
     at = writeQuotedField(at, info.code, Charset::Latin1, style);
     at = writeQuotedField(at, info.maker, Charset::Windows1252, style);
-    for (const std::string_view text :
-         {colorGbName(info.colorGbSupport), superGbName(info.superGbSupport),
-          pakTypeName(info.pakType), fromList(ROM_SIZES, info.romSize),
-          fromList(RAM_SIZES, info.ramSize), fromList(DESTINATIONS, info.destination)}) {
-        at = putQuotedValue(at, text);
+    for (const ValueText* text :
+         {&colorGbValue(info.colorGbSupport), &superGbValue(info.superGbSupport),
+          &pakTypeValue(info.pakType), &fromList(ROM_SIZES, info.romSize),
+          &fromList(RAM_SIZES, info.ramSize), &fromList(DESTINATIONS, info.destination)}) {
+        at = putQuotedValue(at, *text);
         *at++ = ',';
     }
     char digits[4];
@@ -345,7 +348,7 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
     if (style.verify) {
         for (const Check check : {info.logo, info.headerChecksum, info.globalChecksum}) {
             *at++ = ',';
-            at = putQuotedValue(at, checkName(check));
+            at = putQuotedValue(at, checkValue(check));
         }
     }
     *at++ = '\n';

@@ -48,7 +48,7 @@ struct Lookahead {
     std::uint64_t walked = 0;
     bool started = false;
     int coldLooks = 0;    // in a row
-    bool timing = false;  // the read of the file opened last
+    bool looking = false;  // the file open now is looked at
     std::chrono::steady_clock::time_point readStart;
 
     // Shared once the helpers run, under `lock`. Files are numbered in the
@@ -227,16 +227,12 @@ Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk) 
     state.root = directory;
     state.walk = &walk;
     state.walked = state.passed = state.listed = state.taken = 0;
-    state.started = state.timing = state.shadowWaits = state.shadowDone = state.stopping = false;
+    state.started = state.looking = state.shadowWaits = state.shadowDone = state.stopping = false;
     state.coldLooks = 0;
     return state;
 }
 
 void approachFile(Lookahead& ahead) {
-    if (ahead.timing) {
-        ahead.timing = false;
-        look(ahead, std::chrono::steady_clock::now() - ahead.readStart > SLOW_READ);
-    }
     if (!ahead.started && ahead.mode == Mode::Always) {
         start(ahead);
     } else if (ahead.started) {
@@ -251,15 +247,24 @@ void approachFile(Lookahead& ahead) {
 }
 
 void fileOpened(Lookahead& ahead, const platform::File& file) {
-    if (ahead.mode != Mode::OnDemand || ahead.started || ahead.walked % LOOK_EVERY != 1) {
+    ahead.looking = ahead.mode == Mode::OnDemand && !ahead.started &&
+                    ahead.walked % LOOK_EVERY == 1;
+    if (ahead.looking) {
+        file.lookAtCache = true;
+        // For a system that cannot tell, the time the read takes tells.
+        ahead.readStart = std::chrono::steady_clock::now();
+    }
+}
+
+void fileRead(Lookahead& ahead, const platform::File& file) {
+    if (!ahead.looking) {
         return;
     }
-    const platform::CacheState cache = platform::cacheStateOf(file);
-    if (cache == platform::CacheState::Unknown) {
-        ahead.timing = true;
-        ahead.readStart = std::chrono::steady_clock::now();
+    ahead.looking = false;
+    if (file.cache == platform::CacheState::Unknown) {
+        look(ahead, std::chrono::steady_clock::now() - ahead.readStart > SLOW_READ);
     } else {
-        look(ahead, cache == platform::CacheState::NotCached);
+        look(ahead, file.cache == platform::CacheState::NotCached);
     }
 }
 

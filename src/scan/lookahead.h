@@ -22,8 +22,12 @@ Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk);
 /// The walk is about to open the next file that it reads.
 void approachFile(Lookahead& ahead);
 
-/// The walk has opened that file, and is about to read it.
+/// The walk has opened that file, and is about to read it: some files' reads
+/// are asked to tell whether their bytes were in memory.
 void fileOpened(Lookahead& ahead, const platform::File& file);
+
+/// The walk has read that file (or found it no ROM), and closes it next.
+void fileRead(Lookahead& ahead, const platform::File& file);
 
 /// Stops the helpers and waits for them: the walk has ended.
 void endLookahead(Lookahead& ahead);

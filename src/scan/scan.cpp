@@ -146,7 +146,7 @@ bool catalogueArchive(const platform::File& file, const wchar_t* path, const Wal
                 reportZipProblem(name, problem, entry.method);
                 continue;
             }
-            if (!decodeImage(image, name, info)) {
+            if (!decodeImage(image, name, info, walk.wholeImages)) {
                 continue;
             }
             info.globalChecksum = sum.verdict(complete);
@@ -183,6 +183,7 @@ bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry
             result = writeRows(walk, info, path);
         }
     }
+    fileRead(ahead, file);
     platform::closeFile(file);
     return result;
 }
