@@ -45,6 +45,14 @@ TEST(Csv, RowsByteForByte) {
     EXPECT_EQ(rowOf(info, path.c_str()),
               "\"" + std::string(253, '\xFF') + R"(""b,.gb","A""B,)" "\t\n\r" R"(","""""",")"
               "\x80\xFF\x92" R"(","Exclusive","No","Unknown","Unknown","128","Worldwide","255")" "\n");
+    // Texts are taken eight bytes at a time while no quote or end is among
+    // them: a quote or an end in any place of a later eight.
+    std::strcpy(info.title, "ABCDEFGHIJKLM\"OP");
+    std::strcpy(info.maker, "abcdefghijklmnopqrstuvw\"y");
+    EXPECT_TRUE(rowOf(info, L"x").starts_with(R"("x","ABCDEFGHIJKLM""OP","""""","abcdefghijklmnopqrstuvw""y",)"));
+    std::strcpy(info.title, "ABCDEFGHIJKLMNOP");
+    std::strcpy(info.maker, "abcdefghi");
+    EXPECT_TRUE(rowOf(info, L"x").starts_with(R"("x","ABCDEFGHIJKLMNOP","""""","abcdefghi",)"));
 }
 
 TEST(Csv, Utf8ReportsTakeAnyWindowsName) {
