@@ -144,17 +144,17 @@ struct File {
     FileId id;              // known where the listing or the open tells it cheaply
     bool isRegular = true;  // false: a device or pipe stood behind the name
     // Set before the first read to learn whether the bytes were in memory: that
-    // read then declines to wait for a device first, and tells in `cache`.
-    // Neither changes what the reads give.
+    // read then first declines to wait for a device, and tells in `cache`
+    // where the system can. What the reads give is the same either way.
     mutable bool lookAtCache = false;
     mutable CacheState cache = CacheState::Unknown;
 };
 
 /// Opens a file for reading without ever blocking on it: `entry`, the entry
 /// that the open `listing` gave last, when both are given (`path` is then its
-/// full path), else the file at `path`. With `wantId`, `file.id` is filled even where
-/// that costs a call. False when it cannot be opened: errno is then set and
-/// nothing is open.
+/// full path), else the file at `path`. With `wantId`, `file.id` is filled
+/// even where that costs a call. False when it cannot be opened: errno is
+/// then set and nothing is open.
 bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry, bool wantId,
               File& file);
 
