@@ -467,7 +467,7 @@ def cases(S):
               "v/header.gb": valid("HEADER", spoil="header"), "v/global.gb": valid("GLOBAL", spoil="global"),
               "v/plain.gb": rom("PLAIN"), "v/8m.gb": Sparse(valid("EIGHT", 4096), 8 << 20),
               "v/over.gb": Sparse(valid("OVER", 4096), (8 << 20) + 1)},
-             out=verified, files={"v.csv": verified}),
+             out=verified, files={"v.csv": verified}, twin={"CARTOLOG_LOOKAHEAD": "auto"}),
         Case("-help", ["-stdout", "-help", "-gui", "-version"], top, out=usage),
         *[Case("help as " + spelling, [spelling], out=usage) for spelling in ("--help", "/?")],
         Case("-version", ["--version", "-version"], out=Check(
@@ -502,7 +502,8 @@ def cases(S):
              out=Check(lambda d, S: None if d.startswith(expand(HEADER)) else "no header")),
         # -zip: the ROMs inside archives; what cannot be read is reported and
         # passed over.
-        Case("-zip", ["-input", "z", "-zip", "-nofile"], zips, out=zip_rows, err=zip_err, sort_err=True),
+        Case("-zip", ["-input", "z", "-zip", "-nofile"], zips, out=zip_rows, err=zip_err, sort_err=True,
+             twin={"CARTOLOG_LOOKAHEAD": "auto"}),
         Case("-zip -verify", ["-input", "v", "-zip", "-verify", "-output", "v.csv"],
              {"v/set.zip": archive(("good.gb", valid("GOOD")), ("8m.gb", valid("EIGHT", 8 << 20)),
                                    ("over.gb", valid("OVER", (8 << 20) + 1)), ("zeros.gb", bytes(64 << 20)))},
