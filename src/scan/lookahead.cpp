@@ -26,10 +26,11 @@ constexpr std::size_t HELPERS_THAT_READ = 8;
 constexpr std::size_t DISTANCE = 1024;
 
 // Until the helpers start, the walk looks at one file in this many whether
-// its bytes are in memory; they start when two looks in a row find that they
-// are not. One alone may have met a file that the system has just evicted.
+// its bytes are in memory; they start when three looks in a row find that
+// they are not. Fewer may have met files that the system has just evicted
+// from a tree that is otherwise in memory, where helpers cost a run dearly.
 constexpr std::uint64_t LOOK_EVERY = 32;
-constexpr int COLD_LOOKS_TO_START = 2;
+constexpr int COLD_LOOKS_TO_START = 3;
 // Where the system cannot tell, the read of the file looked at is timed, with
 // the row and the close after it: a read slower than this waited for a device
 // (or lost the processor, which the second look tells apart).
