@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string_view>
 
 namespace platform {
 
@@ -118,6 +119,9 @@ struct DirEntry {
     wchar_t name[PATH_CAPACITY];
     EntryKind kind;
     FileId id;
+    // The name in the system's own bytes, zero-terminated, where the system
+    // names files in bytes; empty elsewhere. It lasts until the next entry.
+    std::string_view nameBytes;
 };
 
 /// Opens a listing of `directory` and gives its first entry, or sets `atEnd`
@@ -150,9 +154,9 @@ struct File {
     mutable CacheState cache = CacheState::Unknown;
 };
 
-/// Opens a file for reading without ever blocking on it: `entry`, the entry
-/// that the open `listing` gave last, when both are given (`path` is then its
-/// full path), else the file at `path`. With `wantId`, `file.id` is filled
+/// Opens a file for reading without ever blocking on it: the entry `entry` of
+/// the open `listing` when both are given (`path` is then its full path),
+/// else the file at `path`. With `wantId`, `file.id` is filled
 /// even where that costs a call. False when it cannot be opened: errno is
 /// then set and nothing is open.
 bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry, bool wantId,

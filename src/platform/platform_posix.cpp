@@ -61,13 +61,15 @@ const char* directoryOrDot(const NativePath& native) {
     return native.bytes[0] == '\0' ? "." : native.bytes;
 }
 
-void widenName(const char* name, wchar_t (&out)[PATH_CAPACITY]) {
+// Gives the name's length.
+std::size_t widenName(const char* name, wchar_t (&out)[PATH_CAPACITY]) {
     // Measured first, so that the copy is a loop the compiler widens.
     const std::size_t length = std::min(std::strlen(name), PATH_MAX_LENGTH);
     for (std::size_t i = 0; i < length; ++i) {
         out[i] = static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
     }
     out[length] = L'\0';
+    return length;
 }
 
 FileId idOf(const struct stat& status) {
@@ -90,7 +92,6 @@ struct ListingState {
     bool inUse;
     std::size_t next;    // offset of the next entry in `block`
     std::size_t filled;  // bytes that the last read put in `block`
-    const char* lastName;  // the name of the entry given last, in `block`
     alignas(struct dirent64) char block[LISTING_BLOCK];
 };
 
@@ -130,7 +131,7 @@ EntryKind kindOf(mode_t mode) {
 // itself; only links and entries of unknown kind cost a stat, which follows
 // the link so that a link to a directory is walked as one.
 void fillEntry(const DirListing& listing, const struct dirent64* found, DirEntry& entry) {
-    widenName(found->d_name, entry.name);
+    entry.nameBytes = {found->d_name, widenName(found->d_name, entry.name)};
     entry.id = FileId{listing.volume, static_cast<std::uint64_t>(found->d_ino), true};
     switch (found->d_type) {
         case DT_REG:
@@ -173,7 +174,6 @@ bool readNext(DirListing& listing, DirEntry& entry, bool& atEnd) {
     const auto* found = reinterpret_cast<const struct dirent64*>(state.block + state.next);
     state.next += found->d_reclen;
     atEnd = false;
-    state.lastName = found->d_name;
     fillEntry(listing, found, entry);
     return true;
 }
@@ -351,7 +351,7 @@ bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* en
     if (listing != nullptr && listing->handle != nullptr && entry != nullptr) {
         // Opening by the listing's own bytes of the name, inside the listed
         // directory, spares a conversion and the kernel a walk of the path.
-        fd = openForReading(stateOf(*listing).fd, stateOf(*listing).lastName);
+        fd = openForReading(stateOf(*listing).fd, entry->nameBytes.data());
         // The listing's identity costs nothing more.
         file.id = entry->id;
     } else {

@@ -275,6 +275,22 @@ bool putPathBytes(char*& at, const wchar_t* path) {
     return true;
 }
 
+// Bytes of the report's own in a field: each quote twice. Most hold none, and
+// go in one copy.
+char* putFieldBytes(char* at, std::string_view bytes) {
+    if (std::memchr(bytes.data(), '"', bytes.size()) == nullptr) {
+        std::memcpy(at, bytes.data(), bytes.size());
+        return at + bytes.size();
+    }
+    for (const char byte : bytes) {
+        if (byte == '"') {
+            *at++ = '"';
+        }
+        *at++ = byte;
+    }
+    return at;
+}
+
 // The path as the report's bytes: each unit up to 0xFF as that byte, or in a
 // UTF-8 report the system's own reading of the name. False when it cannot
 // be written, with errno set.
@@ -320,14 +336,17 @@ const char* destinationText(std::int32_t code) { return fromList(DESTINATIONS, c
 const char* checkText(Check check) { return checkValue(check).bytes; }
 
 bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path,
-                 const RowStyle& style, const std::string_view* member) {
+                 const RowStyle& style, const std::string_view* member, const PathBytes* bytes) {
     char* at = rowBytes;
     *at++ = '"';
     // Once the path is the report's bytes, only quotes and controls are
     // looked at again.
     const RowStyle bytesOnly{.maskControls = style.maskControls};
     bool pathFits = true;
-    if (!style.maskControls && (!style.utf8 || !platform::PATH_UNITS_ARE_UTF16)) {
+    if (bytes != nullptr && !style.maskControls) {
+        at = putFieldBytes(at, bytes->folder);
+        at = putFieldBytes(at, bytes->name);
+    } else if (!style.maskControls && (!style.utf8 || !platform::PATH_UNITS_ARE_UTF16)) {
         pathFits = putPathBytes(at, path);
     } else {
         char filename[4 * platform::PATH_CAPACITY];

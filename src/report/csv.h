@@ -27,13 +27,23 @@ struct RowStyle {
     bool flushEachRow = false;  // a person reads it: each row shows as it is written
 };
 
+// A row's path as the report's bytes already, in two parts: its folder with
+// the separator, and its name. The walk has them where the system names files
+// in bytes, and the row then need not convert the path's units again.
+struct PathBytes {
+    std::string_view folder;
+    std::string_view name;
+};
+
 /// Writes the row of one decoded ROM whose file is `path`; `member`, when
 /// given, names the archive entry that held it, after the path and "#".
+/// `bytes`, when given, is `path` as the report's bytes.
 /// False after a failure, which has been reported: the path cannot be
 /// written in the report's encoding (nothing written), or the stream's error
 /// indicator is set after the row.
 bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path,
-                 const RowStyle& style = {}, const std::string_view* member = nullptr);
+                 const RowStyle& style = {}, const std::string_view* member = nullptr,
+                 const PathBytes* bytes = nullptr);
 
 // The texts of the coded columns.
 const char* colorGbText(std::int32_t value);

@@ -35,6 +35,10 @@ struct EntryPaths {
     PathBuffer path;
     std::size_t prefixLength = 0;
     enum class Step { Built, Copy, Separator } failed = Step::Built;
+    // Where the system names files in bytes, the first part as those bytes,
+    // for the rows.
+    char prefixBytes[platform::PATH_CAPACITY];
+    bool hasBytes = false;
 
     explicit EntryPaths(const wchar_t* directory) {
         if (!copyPath(path, directory)) {
@@ -43,6 +47,17 @@ struct EntryPaths {
             failed = Step::Separator;
         }
         prefixLength = std::wcslen(path);
+        hasBytes = !platform::PATH_UNITS_ARE_UTF16;
+        for (std::size_t i = 0; hasBytes && i < prefixLength; ++i) {
+            hasBytes = static_cast<std::uint32_t>(path[i]) <= 0xFF;
+            prefixBytes[i] = static_cast<char>(path[i]);
+        }
+    }
+
+    /// The path of `entry`, built last, as bytes; false where there are none.
+    bool bytesOf(const platform::DirEntry& entry, PathBytes& bytes) const {
+        bytes = {{prefixBytes, prefixLength}, entry.nameBytes};
+        return hasBytes && !entry.nameBytes.empty();
     }
 };
 
@@ -88,9 +103,10 @@ bool mayHoldOwnFile(const WalkSettings& walk, const platform::DirListing& listin
 }
 
 bool writeRows(const WalkSettings& walk, const CartHeaderInfo& info, const wchar_t* path,
-               const std::string_view* member = nullptr) {
-    return (walk.file == nullptr || writeCsvRow(walk.file, info, path, walk.fileStyle, member)) &&
-           (!walk.toStdout || writeCsvRow(stdout, info, path, walk.stdoutStyle, member));
+               const PathBytes* bytes, const std::string_view* member = nullptr) {
+    return (walk.file == nullptr ||
+            writeCsvRow(walk.file, info, path, walk.fileStyle, member, bytes)) &&
+           (!walk.toStdout || writeCsvRow(stdout, info, path, walk.stdoutStyle, member, bytes));
 }
 
 // True when the name ends in ".zip", in any letter case.
@@ -123,8 +139,8 @@ bool readOpenFile(const void* context, std::uint64_t offset, std::span<std::uint
 // Writes a row for each ROM in the archive open as `file`; false ends the
 // walk. What cannot be read is reported, once for the archive or for each
 // entry, and passed over.
-bool catalogueArchive(const platform::File& file, const wchar_t* path, const WalkSettings& walk,
-                      CartHeaderInfo& info) {
+bool catalogueArchive(const platform::File& file, const wchar_t* path, const PathBytes* bytes,
+                      const WalkSettings& walk, CartHeaderInfo& info) {
     ByteSource source{readOpenFile, &file, 0};
     ZipArchive archive;
     ZipProblem problem = ZipProblem::None;
@@ -150,7 +166,7 @@ bool catalogueArchive(const platform::File& file, const wchar_t* path, const Wal
                 continue;
             }
             info.globalChecksum = sum.verdict(complete);
-            if (!writeRows(walk, info, path, &entry.name)) {
+            if (!writeRows(walk, info, path, bytes, &entry.name)) {
                 return false;
             }
         }
@@ -166,8 +182,11 @@ bool catalogueArchive(const platform::File& file, const wchar_t* path, const Wal
 // that the listing did not give away is known by identity once it is open, in
 // a directory that may hold one of them.
 bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry& entry,
-                   const wchar_t* path, const WalkSettings& walk, Lookahead& ahead,
+                   const EntryPaths& paths, const WalkSettings& walk, Lookahead& ahead,
                    CartHeaderInfo& info) {
+    const wchar_t* path = paths.path;
+    PathBytes pathBytes;
+    const PathBytes* bytes = paths.bytesOf(entry, pathBytes) ? &pathBytes : nullptr;
     platform::File file;
     approachFile(ahead);
     if (!openRomFile(path, &listing, &entry, mayHoldOwnFile(walk, listing), file)) {
@@ -178,9 +197,9 @@ bool catalogueFile(const platform::DirListing& listing, const platform::DirEntry
     if (!isOwnFile(walk, file.id)) {
         // A device behind the name is left to readRomHeader, which reads none.
         if (walk.archives && file.isRegular && isZipName(entry.name)) {
-            result = catalogueArchive(file, path, walk, info);
+            result = catalogueArchive(file, path, bytes, walk, info);
         } else if (readRomHeader(file, path, walk.wholeImages, info)) {
-            result = writeRows(walk, info, path);
+            result = writeRows(walk, info, path, bytes);
         }
     }
     fileRead(ahead, file);
@@ -192,13 +211,14 @@ bool walkDirectory(const wchar_t* directory, const WalkSettings& walk, Lookahead
 
 // Deals with one entry; false ends the walk.
 bool handleEntry(const platform::DirListing& listing, const platform::DirEntry& entry,
-                 const wchar_t* path, const WalkSettings& walk, Lookahead& ahead,
+                 const EntryPaths& paths, const WalkSettings& walk, Lookahead& ahead,
                  CartHeaderInfo& info) {
+    const wchar_t* path = paths.path;
     switch (entryUse(walk, entry, path)) {
         case EntryUse::Descend:
             return walkDirectory(path, walk, ahead);
         case EntryUse::Read:
-            return catalogueFile(listing, entry, path, walk, ahead, info);
+            return catalogueFile(listing, entry, paths, walk, ahead, info);
         case EntryUse::NotARom:
             reportNotARom(path);
             return true;
@@ -227,7 +247,7 @@ bool walkDirectory(const wchar_t* directory, const WalkSettings& walk, Lookahead
         // Every entry's path is built before its kind is looked at, so a
         // directory too deep for its entries fails on "." as well.
         if (!buildEntryPath(paths, directory, entry.name) ||
-            !handleEntry(listing, entry, paths.path, walk, ahead, info)) {
+            !handleEntry(listing, entry, paths, walk, ahead, info)) {
             break;
         }
         if (!platform::nextEntry(listing, entry, atEnd)) {
