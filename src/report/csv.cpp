@@ -275,8 +275,8 @@ bool putPathBytes(char*& at, const wchar_t* path) {
     return true;
 }
 
-// Bytes of the report's own in a field: each quote twice. Most hold none, and
-// go in one copy.
+// Bytes that are already the report's, in a field: each quote twice. Most
+// hold none, and go in one copy.
 char* putFieldBytes(char* at, std::string_view bytes) {
     if (std::memchr(bytes.data(), '"', bytes.size()) == nullptr) {
         std::memcpy(at, bytes.data(), bytes.size());
