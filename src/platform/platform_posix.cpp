@@ -374,7 +374,8 @@ namespace {
 // wait for the device, so that the look costs no call of its own. Gives the
 // count of bytes read: none when they were not in memory, or when the system
 // cannot tell.
-std::size_t readLooking(const File& file, const std::uint64_t* offset, std::span<std::uint8_t> buffer) {
+std::size_t readLooking(const File& file, const std::uint64_t* offset,
+                        std::span<std::uint8_t> buffer) {
     file.lookAtCache = false;
     const int saved = errno;
     iovec part{buffer.data(), buffer.size()};
