@@ -166,18 +166,22 @@ char* putCharacter(char* at, char32_t c, const RowStyle& style) {
     return at;
 }
 
+// Puts bytes in a field as they are, but a double quote twice.
+char* putQuoting(char* at, std::string_view bytes) {
+    for (const char byte : bytes) {
+        if (byte == '"') {
+            *at++ = '"';
+        }
+        *at++ = byte;
+    }
+    return at;
+}
+
 // Puts the bytes of a text inside a field: as they are, or in a UTF-8 report
 // each byte above 0x7F as the character it stands for in `charset`.
 char* putText(char* at, std::string_view text, Charset charset, const RowStyle& style) {
     if (!style.utf8 && !style.maskControls) {
-        // The usual report: every byte as it is, but a quote twice.
-        for (const char byte : text) {
-            if (byte == '"') {
-                *at++ = '"';
-            }
-            *at++ = byte;
-        }
-        return at;
+        return putQuoting(at, text);
     }
     for (const char byte : text) {
         const auto value = static_cast<unsigned char>(byte);
@@ -219,6 +223,7 @@ char* writeQuotedField(char* at, const char (&text)[N], Charset charset, const R
             std::memcpy(at, &word, 8);
             at += 8;
         }
+        // The rest up to the end, without measuring it first.
         for (; text[i] != '\0'; ++i) {
             if (text[i] == '"') {
                 *at++ = '"';
@@ -282,13 +287,7 @@ char* putFieldBytes(char* at, std::string_view bytes) {
         std::memcpy(at, bytes.data(), bytes.size());
         return at + bytes.size();
     }
-    for (const char byte : bytes) {
-        if (byte == '"') {
-            *at++ = '"';
-        }
-        *at++ = byte;
-    }
-    return at;
+    return putQuoting(at, bytes);
 }
 
 // The path as the report's bytes: each unit up to 0xFF as that byte, or in a
