@@ -67,6 +67,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     std::fprintf(stderr, "%.3f\n",
-                 static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+                 static_cast<double>(end.QuadPart - start.QuadPart) /
+                     static_cast<double>(frequency.QuadPart));
     return 0;
 }
