@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string>
 #include <string_view>
 
 namespace {
@@ -35,16 +34,21 @@ OpenAt realOpenAt() {
     return real;
 }
 
-void strike(int dirfd, const char* path) {
+// The fault's ACTION if the last name of `path` is its NAME, else empty.
+std::string_view actionFor(const char* path) {
     const char* fault = std::getenv("CARTOLOG_FAULT");
     const char* colon = fault != nullptr ? std::strchr(fault, ':') : nullptr;
     const char* slash = std::strrchr(path, '/');
     if (colon == nullptr || std::string_view(slash != nullptr ? slash + 1 : path) !=
                                 std::string_view(fault, static_cast<std::size_t>(colon - fault))) {
-        return;
+        return {};
     }
-    std::string_view action(colon + 1);
-    if (action == "not-owner") {
+    return colon + 1;
+}
+
+void strike(int dirfd, const char* path) {
+    std::string_view action = actionFor(path);
+    if (action.empty() || action == "not-owner") {
         return;
     }
     if (action.ends_with(":ahead")) {
@@ -82,10 +86,7 @@ mode_t modeOf(int flags, va_list args) {
 }
 
 bool refused(const char* path, int flags) {
-    const char* fault = std::getenv("CARTOLOG_FAULT");
-    const char* slash = std::strrchr(path, '/');
-    if ((flags & O_NOATIME) == 0 || fault == nullptr ||
-        std::string_view(fault) != std::string(slash != nullptr ? slash + 1 : path) + ":not-owner") {
+    if ((flags & O_NOATIME) == 0 || actionFor(path) != "not-owner") {
         return false;
     }
     errno = EPERM;

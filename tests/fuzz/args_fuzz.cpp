@@ -17,6 +17,7 @@
 #include "cli/options.h"
 #include "diag/diag.h"
 #include "fuzz_check.h"
+#include "support.h"
 
 namespace {
 
@@ -35,10 +36,11 @@ void checkParse(const std::vector<std::wstring>& pieces) {
         argv.push_back(arg.c_str());
     }
     RunOptions options;
-    fuzz::MemoryStream messages;
-    diag::setMessageStream(messages.stream());
-    const bool accepted = parseArguments(options, argv);
-    diag::setMessageStream(nullptr);
+    bool accepted = false;
+    {
+        const MessageCapture messages;
+        accepted = parseArguments(options, argv);
+    }
     if (!accepted) {
         return;
     }
@@ -81,17 +83,15 @@ void checkFormat(const std::vector<std::wstring>& pieces, std::size_t size, std:
         fuzz::require(formatted(capacity) == whole.substr(0, capacity == 0 ? 0 : capacity - 1),
                       "a smaller buffer keeps the start of the message");
     }
-    fuzz::MemoryStream messages;
-    diag::setMessageStream(messages.stream());
+    const MessageCapture messages;
     errno = ERANGE;
     diag::reportErrorArgs(format, args);
     fuzz::require(errno == ERANGE, "reportError leaves errno alone");
-    diag::setMessageStream(nullptr);
     std::string line;  // one byte per unit, '?' for a unit above 0xFF
     for (const wchar_t unit : whole.substr(0, diag::MESSAGE_CAPACITY - 1)) {
         line += static_cast<std::uint32_t>(unit) <= 0xFF ? static_cast<char>(unit) : '?';
     }
-    const std::string got = messages.close();
+    const std::string got = messages.contents();
     fuzz::require(got == line + ": " + std::strerror(ERANGE) + "\n",
                   "reportError prints the message cut at 1023 characters", got);
 }

@@ -35,29 +35,4 @@ inline std::vector<std::wstring> splitWide(const std::uint8_t* data, std::size_t
     return pieces;
 }
 
-// A stream into memory; close() hands back every byte written.
-class MemoryStream {
-public:
-    MemoryStream() : stream_(open_memstream(&data_, &size_)) { require(stream_, "open_memstream"); }
-    ~MemoryStream() {
-        close();
-        std::free(data_);
-    }
-    MemoryStream(const MemoryStream&) = delete;
-    MemoryStream& operator=(const MemoryStream&) = delete;
-    std::FILE* stream() const { return stream_; }
-    std::string close() {
-        if (stream_ != nullptr) {
-            std::fclose(stream_);
-            stream_ = nullptr;
-        }
-        return {data_, size_};
-    }
-
-private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
-
 }  // namespace fuzz

@@ -10,6 +10,7 @@
 #include "header/licensee.h"
 #include "header/rom_header.h"
 #include "report/csv.h"
+#include "support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::uint8_t image[ROM_READ_SIZE] = {};
@@ -33,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memset(&info, 0xAB, sizeof info);  // nothing stale may pass for a field
     const std::span<const std::uint8_t, HEADER_SPAN> header(image + HEADER_START, HEADER_SPAN);
     fuzz::require(decodeHeader(header, info), "decodeHeader accepts every header");
-    fuzz::MemoryStream out;
+    const StreamCapture out;
     fuzz::require(writeCsvRow(out.stream(), info, path.c_str(), RowStyle{.verify = true}),
                   "writeCsvRow succeeds");
-    const std::string row = out.close();
+    const std::string row = out.contents();
 
     const std::uint8_t flag = image[0x143];
     const bool colour = flag == 0x80 || flag == 0xC0;
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                          field(text(0x13F, 4)) + field(maker) +
                          field(flag == 0x80 ? "Compatible" : colour ? "Exclusive" : "None") +
                          field(image[0x146] == 0x03 ? "Yes" : "No") +
-                         field(pakTypeText(image[0x147])) +  // the table has its unit test
+                         field(pakTypeText(image[0x147])) +  // the table itself is not restated here
                          field(image[0x148] <= 8 ? std::to_string(32 << image[0x148]) : "Unknown") +
                          field(image[0x149] < 5 ? ram[image[0x149]] : "Unknown") +
                          field(image[0x14A] < 2 ? places[image[0x14A]] : "Unknown") +

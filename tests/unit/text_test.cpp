@@ -1,9 +1,7 @@
-// Bounded text: path joins at the 259-character limit and the cut of a
-// message at 1023 characters.
+// Bounded text: path joins at the 259-character limit.
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "scan/path.h"
@@ -44,17 +42,6 @@ TEST(PathSteps, JoinAndStopAt259CharactersWithERANGE) {
         EXPECT_EQ(errno, c.ok ? 0 : ERANGE);
         EXPECT_EQ(std::wstring(path), c.after);
     }
-}
-
-TEST(Diagnostics, SuffixedMessagesAreCutAt1023CharactersAndKeepErrno) {
-    const std::wstring argument = std::wstring(1020, L'x') + L"abc";  // 1025 after "01"
-    MessageCapture capture;
-    errno = ERANGE;
-    reportError(L"01%s", argument.c_str());
-    EXPECT_EQ(errno, ERANGE);
-    reportPlain(L"%s|%s 5%%", L"a%s%%\u00E9\u0100", argument.c_str());  // nothing added or cut
-    EXPECT_EQ(capture.contents(), "01" + std::string(1020, 'x') + "a: " + std::strerror(ERANGE) +
-                                      "\na%s%%\xE9?|" + std::string(1020, 'x') + "abc 5%");
 }
 
 }  // namespace
