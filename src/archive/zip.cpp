@@ -146,6 +146,7 @@ bool resetStream() {
     stream.zalloc = arenaAlloc;
     stream.zfree = arenaFree;
     stream.opaque = Z_NULL;
+    arenaUsed = 0;  // a failed making gave back nothing
     // Negative window bits: raw deflate data, as archives hold it.
     streamMade = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
     return streamMade;
