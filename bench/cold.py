@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""The benchmark's cold mode: times the tool against the floor in alternating
-pairs with the page cache dropped before every run, so that each file comes
-from the device. The tool runs with its look-ahead as it starts by itself,
-and turned off. Then peak memory with the look-ahead running from the first
+"""The benchmark's cold mode: times the tool against the floor with the page
+cache dropped before every run, so that each file comes from the device.
+Each round runs the floor, the tool with its look-ahead as it starts by
+itself, and the tool with it turned off, each first in turn. Then peak memory with the look-ahead running from the first
 file, on a small tree and on the timed one. Needs root to drop the cache.
 
 Usage: cold.py TOOL FLOOR WORK FILES SMALL PAIRS

@@ -80,7 +80,7 @@ bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderI
 /// Decodes the header in the first 4 KiB of a ROM image, as decodeHeader
 /// does. False after "Failed to read GB header" has been reported for `path`.
 bool decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, const wchar_t* path,
-                 CartHeaderInfo& info, bool checks = true);
+                 CartHeaderInfo& info, bool checks);
 
 /// Reports `path` as a file that is no ROM (too short, or not a file at all).
 void reportNotARom(const wchar_t* path);
