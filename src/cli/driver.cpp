@@ -87,13 +87,13 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
     return true;
 }
 
-// A pipe whose reader has gone is not reported: the run ends as filters end.
+// Standard output whose reader has gone is not reported: the run ends as
+// filters end.
 void reportWriteFailure(std::FILE* stream, const RunOptions& options) {
-    if (platform::readerGone(stream)) {
-        return;
-    }
     if (stream == stdout) {
-        reportError(L"Failed to write to stdout");
+        if (!platform::stdoutReaderGone()) {
+            reportError(L"Failed to write to stdout");
+        }
     } else {
         reportError(L"Failed to write to output file %s", options.outputPath);
     }
@@ -225,7 +225,7 @@ int runCartolog() {
                writeHeaderLines(options, output, stdoutIsTerminal)) &&
               scanDirectory(options.inputPath, walk);
     ok = finishStreams(options, output, ok) && ok;
-    if (std::ferror(stdout) != 0 && platform::readerGone(stdout)) {
+    if (std::ferror(stdout) != 0 && platform::stdoutReaderGone()) {
         platform::endAsBrokenPipe();
     }
     return ok ? EXIT_OK : EXIT_FAILED;

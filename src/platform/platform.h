@@ -33,8 +33,8 @@ bool isTrailingSeparator(wchar_t unit);
 /// instead of ending the process.
 void prepareStandardStreams();
 
-/// True when `stream` writes to a pipe whose reader has gone.
-bool readerGone(std::FILE* stream);
+/// True when standard output writes to a pipe whose reader has gone.
+bool stdoutReaderGone();
 
 /// Ends the process as a filter ends when its reader has gone: by the
 /// broken pipe signal where the system has one. Returns where it has none.

@@ -190,8 +190,8 @@ void prepareStandardStreams() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-bool readerGone(std::FILE* stream) {
-    pollfd target{fileno(stream), POLLOUT, 0};
+bool stdoutReaderGone() {
+    pollfd target{STDOUT_FILENO, POLLOUT, 0};
     return poll(&target, 1, 0) == 1 && (target.revents & POLLERR) != 0;
 }
 

@@ -228,7 +228,7 @@ void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
 // process whose pipe reader has gone: the write fails and is reported.
 void prepareStandardStreams() {}
 
-bool readerGone(std::FILE* /*stream*/) { return false; }
+bool stdoutReaderGone() { return false; }
 
 void endAsBrokenPipe() {}
 

@@ -400,9 +400,9 @@ bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* p
         platform::putBytes(rowBytes, length, stream);
     }
     if (!arrived || std::ferror(stream) != 0) {
-        // A reader that has gone is no failure to report: the run ends as a
-        // filter's does.
-        if (!platform::readerGone(stream)) {
+        // A reader of standard output that has gone is no failure to
+        // report: the run ends as a filter's does.
+        if (stream != stdout || !platform::stdoutReaderGone()) {
             reportError(L"Failed to write header to the output file");
         }
         return false;
