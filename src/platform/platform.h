@@ -4,6 +4,7 @@
 // it runs on.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -139,8 +140,17 @@ bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd);
 /// Closes a listing that openListing opened.
 void closeListing(DirListing& listing);
 
-// Whether a file's first bytes were in memory, as far as the system tells.
+// Whether a file's first bytes were in memory, as far as the system tells,
+// or else as the time of the first read tells. Unknown: no read was looked at.
 enum class CacheState : std::uint8_t { Cached, NotCached, Unknown };
+
+// Where the system cannot tell, a first read slower than this waited for a
+// device (or lost the processor, which the walk's next look tells apart).
+inline CacheState cacheStateByTime(std::chrono::steady_clock::time_point readStart) {
+    constexpr std::chrono::microseconds SLOW_READ{100};
+    return std::chrono::steady_clock::now() - readStart > SLOW_READ ? CacheState::NotCached
+                                                                   : CacheState::Cached;
+}
 
 // A file open for reading.
 struct File {
@@ -148,8 +158,8 @@ struct File {
     FileId id;              // known where the listing or the open tells it cheaply
     bool isRegular = true;  // false: a device or pipe stood behind the name
     // Set before the first read to learn whether the bytes were in memory: that
-    // read then first declines to wait for a device, and tells in `cache`
-    // where the system can. What the reads give is the same either way.
+    // read then first declines to wait for a device, or is timed, and tells
+    // in `cache`. What the reads give is the same either way.
     mutable bool lookAtCache = false;
     mutable CacheState cache = CacheState::Unknown;
 };

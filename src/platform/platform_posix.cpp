@@ -400,9 +400,14 @@ std::size_t readLooking(const File& file, const std::uint64_t* offset,
 bool readFully(const File& file, const std::uint64_t* offset, std::span<std::uint8_t> buffer,
                std::size_t& got) {
     got = 0;
+    bool timed = false;
+    std::chrono::steady_clock::time_point readStart;
     if (file.lookAtCache && !buffer.empty()) {
-        // The rest, if any, is read as usual.
+        // The rest, if any, is read as usual, and timed where the flag was
+        // refused.
         got = readLooking(file, offset, buffer);
+        timed = file.cache == CacheState::Unknown;
+        readStart = std::chrono::steady_clock::now();
     }
     while (got < buffer.size()) {
         const int fd = static_cast<int>(file.handle);
@@ -418,6 +423,9 @@ bool readFully(const File& file, const std::uint64_t* offset, std::span<std::uin
         } else if (errno != EINTR) {
             return false;
         }
+    }
+    if (timed) {
+        file.cache = cacheStateByTime(readStart);
     }
     return true;
 }

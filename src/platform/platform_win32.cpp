@@ -378,6 +378,12 @@ bool openFile(const wchar_t* path, const DirListing* /*listing*/, const DirEntry
 
 bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
     got = 0;
+    // The system does not tell whether the bytes were in memory: the time of
+    // the read does.
+    const bool timed = file.lookAtCache && !buffer.empty();
+    file.lookAtCache = false;
+    const auto readStart = timed ? std::chrono::steady_clock::now()
+                                 : std::chrono::steady_clock::time_point{};
     while (got < buffer.size()) {
         const std::size_t want = std::min<std::size_t>(buffer.size() - got, 1u << 30);
         const int n = _read(static_cast<int>(file.handle), buffer.data() + got,
@@ -389,6 +395,9 @@ bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got
             break;
         }
         got += static_cast<std::size_t>(n);
+    }
+    if (timed) {
+        file.cache = cacheStateByTime(readStart);
     }
     return true;
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -31,10 +30,6 @@ constexpr std::size_t DISTANCE = 1024;
 // from a tree that is otherwise in memory, where helpers cost a run dearly.
 constexpr std::uint64_t LOOK_EVERY = 32;
 constexpr int COLD_LOOKS_TO_START = 3;
-// Where the system cannot tell, the read of the file looked at is timed, with
-// the row and the close after it: a read slower than this waited for a device
-// (or lost the processor, which the second look tells apart).
-constexpr std::chrono::microseconds SLOW_READ{100};
 
 enum class Mode : std::uint8_t { Off, OnDemand, Always };
 
@@ -49,8 +44,6 @@ struct Lookahead {
     std::uint64_t walked = 0;
     bool started = false;
     int coldLooks = 0;    // in a row
-    bool looking = false;  // the file open now is looked at
-    std::chrono::steady_clock::time_point readStart;
 
     // Shared once the helpers run, under `lock`. Files are numbered in the
     // walk's order from 0: the walk is done with the first `passed` of them,
@@ -228,7 +221,7 @@ Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk) 
     state.root = directory;
     state.walk = &walk;
     state.walked = state.passed = state.listed = state.taken = 0;
-    state.started = state.looking = state.shadowWaits = state.shadowDone = state.stopping = false;
+    state.started = state.shadowWaits = state.shadowDone = state.stopping = false;
     state.coldLooks = 0;
     return state;
 }
@@ -248,23 +241,13 @@ void approachFile(Lookahead& ahead) {
 }
 
 void fileOpened(Lookahead& ahead, const platform::File& file) {
-    ahead.looking = ahead.mode == Mode::OnDemand && !ahead.started &&
-                    ahead.walked % LOOK_EVERY == 1;
-    if (ahead.looking) {
-        file.lookAtCache = true;
-        // For a system that cannot tell, the time the read takes tells.
-        ahead.readStart = std::chrono::steady_clock::now();
-    }
+    file.lookAtCache = ahead.mode == Mode::OnDemand && !ahead.started &&
+                       ahead.walked % LOOK_EVERY == 1;
 }
 
 void fileRead(Lookahead& ahead, const platform::File& file) {
-    if (!ahead.looking) {
-        return;
-    }
-    ahead.looking = false;
-    if (file.cache == platform::CacheState::Unknown) {
-        look(ahead, std::chrono::steady_clock::now() - ahead.readStart > SLOW_READ);
-    } else {
+    // Only a file looked at and read tells.
+    if (file.cache != platform::CacheState::Unknown) {
         look(ahead, file.cache == platform::CacheState::NotCached);
     }
 }
