@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <iterator>
 
@@ -49,29 +50,10 @@ std::uint64_t le64(const std::uint8_t* p) {
     return static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
 }
 
-// Bytes of the archive held from one read: the central directory through one
-// window and entry data through another, so that reading an entry does not
-// throw away the directory around the next record.
-struct Window {
-    std::uint8_t* bytes;
-    std::size_t capacity;
-    std::uint64_t start = 0;
-    std::size_t length = 0;
-};
+static_assert(sizeof(ZipReader::directoryBytes) == LONGEST_RECORD &&
+              sizeof(ZipReader::directoryBytes) >= END_SEARCH);
 
-std::uint8_t directoryBytes[LONGEST_RECORD];
-std::uint8_t dataBytes[64 * 1024];
-Window directoryWindow{directoryBytes, sizeof directoryBytes};
-Window dataWindow{dataBytes, sizeof dataBytes};
-static_assert(sizeof directoryBytes >= END_SEARCH);
-
-// The rest of an entry with -verify is inflated through this.
-std::uint8_t restBytes[64 * 1024];
-
-char nameBytes[0xFFFF];
-wchar_t entryPathUnits[platform::PATH_CAPACITY + 1 + sizeof nameBytes];
-
-bool holds(const Window& window, std::uint64_t offset, std::size_t need) {
+bool holds(const ZipWindow& window, std::uint64_t offset, std::size_t need) {
     return offset >= window.start && offset - window.start <= window.length &&
            need <= window.length - (offset - window.start);
 }
@@ -81,7 +63,7 @@ bool holds(const Window& window, std::uint64_t offset, std::size_t need) {
 // them, else from a read that fills it anew from `offset`. False when the
 // archive has fewer than `need` bytes there (`problem` is then `outside`) or
 // a read fails. `need` never exceeds the window's capacity.
-bool view(Window& window, const ByteSource& source, std::uint64_t offset, std::size_t need,
+bool view(ZipWindow& window, const ByteSource& source, std::uint64_t offset, std::size_t need,
           ZipProblem outside, std::span<const std::uint8_t>& bytes, ZipProblem& problem) {
     if (offset > source.size || need > source.size - offset) {
         problem = outside;
@@ -111,45 +93,40 @@ bool view(Window& window, const ByteSource& source, std::uint64_t offset, std::s
 
 // Entry data through the data window, or through the directory's where that
 // holds it already: the first read takes in the whole of a small archive.
-bool viewData(const ByteSource& source, std::uint64_t offset, std::size_t need,
+bool viewData(ZipReader& reader, const ByteSource& source, std::uint64_t offset, std::size_t need,
               ZipProblem outside, std::span<const std::uint8_t>& bytes, ZipProblem& problem) {
-    Window& window = holds(directoryWindow, offset, need) ? directoryWindow : dataWindow;
+    ZipWindow& window = holds(reader.directory, offset, need) ? reader.directory : reader.data;
     return view(window, source, offset, need, outside, bytes, problem);
 }
 
-// zlib takes its memory from this arena. The one stream is made at the first
-// entry and reset for each later one, so that the arena is drawn on once for
-// the whole run and nothing is freed.
-alignas(std::max_align_t) std::uint8_t arena[64 * 1024];
-std::size_t arenaUsed = 0;
-
-voidpf arenaAlloc(voidpf /*opaque*/, uInt items, uInt size) {
+// zlib takes its memory from the reader's arena. The one stream is made at
+// the first entry and reset for each later one, so that the arena is drawn
+// on once for the whole run and nothing is freed.
+voidpf arenaAlloc(voidpf opaque, uInt items, uInt size) {
+    auto& reader = *static_cast<ZipReader*>(opaque);
     constexpr std::size_t ALIGN = alignof(std::max_align_t);
     const std::size_t bytes = (std::size_t{items} * size + ALIGN - 1) / ALIGN * ALIGN;
-    if (bytes > sizeof arena - arenaUsed) {
+    if (bytes > sizeof reader.arena - reader.arenaUsed) {
         return Z_NULL;
     }
-    void* block = arena + arenaUsed;
-    arenaUsed += bytes;
+    void* block = reader.arena + reader.arenaUsed;
+    reader.arenaUsed += bytes;
     return block;
 }
 
 void arenaFree(voidpf /*opaque*/, voidpf /*address*/) {}
 
-z_stream stream;
-bool streamMade = false;
-
-bool resetStream() {
-    if (streamMade) {
-        return inflateReset(&stream) == Z_OK;
+bool resetStream(ZipReader& reader) {
+    if (reader.streamMade) {
+        return inflateReset(&reader.stream) == Z_OK;
     }
-    stream.zalloc = arenaAlloc;
-    stream.zfree = arenaFree;
-    stream.opaque = Z_NULL;
-    arenaUsed = 0;  // a failed making gave back nothing
+    reader.stream.zalloc = arenaAlloc;
+    reader.stream.zfree = arenaFree;
+    reader.stream.opaque = &reader;
+    reader.arenaUsed = 0;  // a failed making gave back nothing
     // Negative window bits: raw deflate data, as archives hold it.
-    streamMade = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
-    return streamMade;
+    reader.streamMade = inflateInit2(&reader.stream, -MAX_WBITS) == Z_OK;
+    return reader.streamMade;
 }
 
 // An entry's data as it is being read.
@@ -163,13 +140,14 @@ struct EntryData {
 // Fills `out` with the entry's next bytes, or gives fewer when the entry
 // ends. False with `problem` set when the data is cut short, is not deflate
 // data, or cannot be read.
-bool produce(const ByteSource& source, EntryData& data, std::span<std::uint8_t> out,
-             std::size_t& got, ZipProblem& problem) {
+bool produce(ZipReader& reader, const ByteSource& source, EntryData& data,
+             std::span<std::uint8_t> out, std::size_t& got, ZipProblem& problem) {
+    z_stream& stream = reader.stream;
     got = 0;
     while (got < out.size() && !data.ended) {
         std::span<const std::uint8_t> input;
         if (data.left != 0) {
-            if (!viewData(source, data.offset, 1, ZipProblem::NotInflated, input, problem)) {
+            if (!viewData(reader, source, data.offset, 1, ZipProblem::NotInflated, input, problem)) {
                 return false;
             }
             input = input.first(
@@ -244,15 +222,15 @@ bool applyZip64(std::span<const std::uint8_t> extra, ZipEntry& entry) {
 // The messages, by ZipProblem. A failed read gets the system's text after
 // the format; a short entry is reported as a short file is.
 // clang-format off
-constexpr const wchar_t* PROBLEM_FORMATS[] = {
+constexpr const char* PROBLEM_FORMATS[] = {
     nullptr,
-    L"Failed to read ZIP archive %s",
-    L"Failed to read ZIP archive %s: no central directory\n",
-    L"Failed to read ZIP archive %s: damaged central directory\n",
-    L"Failed to read ZIP entry %s: encrypted\n",
-    L"Failed to read ZIP entry %s: compression method %s is not supported\n",
-    L"Failed to read ZIP entry %s: damaged local header\n",
-    L"Failed to read ZIP entry %s: data does not inflate\n",
+    "Failed to read ZIP archive %s",
+    "Failed to read ZIP archive %s: no central directory\n",
+    "Failed to read ZIP archive %s: damaged central directory\n",
+    "Failed to read ZIP entry %s#%s: encrypted\n",
+    "Failed to read ZIP entry %s#%s: compression method %s is not supported\n",
+    "Failed to read ZIP entry %s#%s: damaged local header\n",
+    "Failed to read ZIP entry %s#%s: data does not inflate\n",
     nullptr,
 };
 // clang-format on
@@ -260,10 +238,12 @@ static_assert(std::size(PROBLEM_FORMATS) == static_cast<std::size_t>(ZipProblem:
 
 }  // namespace
 
-bool openZipArchive(const ByteSource& source, ZipArchive& archive, ZipProblem& problem) {
-    archive = ZipArchive{source};
-    directoryWindow.length = 0;
-    dataWindow.length = 0;
+bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& archive,
+                    ZipProblem& problem) {
+    archive = ZipArchive{&reader, source};
+    reader.directory.length = 0;
+    reader.data.length = 0;
+    ZipWindow& directoryWindow = reader.directory;
     if (source.size < END_SIZE) {
         problem = ZipProblem::NoDirectory;
         return false;
@@ -326,6 +306,7 @@ bool openZipArchive(const ByteSource& source, ZipArchive& archive, ZipProblem& p
 
 bool nextZipEntry(ZipArchive& archive, ZipEntry& entry, bool& atEnd, ZipProblem& problem) {
     atEnd = false;
+    ZipWindow& directoryWindow = archive.reader->directory;
     for (;;) {
         if (archive.entriesLeft == 0) {
             atEnd = true;
@@ -366,8 +347,9 @@ bool nextZipEntry(ZipArchive& archive, ZipEntry& entry, bool& atEnd, ZipProblem&
             problem = ZipProblem::BadDirectory;
             return false;
         }
-        std::memcpy(nameBytes, &record[CENTRAL_SIZE], nameLength);
-        entry.name = {nameBytes, nameLength};
+        char* name = archive.reader->nameBytes;
+        std::memcpy(name, &record[CENTRAL_SIZE], nameLength);
+        entry.name = {name, nameLength};
         if (!entry.name.ends_with('/')) {
             return true;
         }
@@ -390,9 +372,10 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
         problem = ZipProblem::Short;
         return false;
     }
+    ZipReader& reader = *archive.reader;
     const ByteSource& source = archive.source;
     std::span<const std::uint8_t> local;
-    if (!viewData(source, entry.localOffset, LOCAL_SIZE, ZipProblem::BadHeader, local, problem)) {
+    if (!viewData(reader, source, entry.localOffset, LOCAL_SIZE, ZipProblem::BadHeader, local, problem)) {
         return false;
     }
     const std::uint64_t start = entry.localOffset + LOCAL_SIZE + le16(&local[26]) + le16(&local[28]);
@@ -404,12 +387,12 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
     const std::uint64_t bound = sum != nullptr ? LARGEST_ROM + 1 : ROM_READ_SIZE;
     EntryData data{start, std::min(entry.compressedSize, bound + INPUT_SLACK),
                    entry.method == METHOD_DEFLATED};
-    if (data.deflated && !resetStream()) {
+    if (data.deflated && !resetStream(reader)) {
         problem = ZipProblem::NotInflated;
         return false;
     }
     std::size_t got = 0;
-    if (!produce(source, data, image, got, problem)) {
+    if (!produce(reader, source, data, image, got, problem)) {
         return false;
     }
     if (got < image.size()) {
@@ -423,43 +406,27 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
     bool readable = true;
     while (readable && !data.ended && sum->length <= LARGEST_ROM) {
         const auto room = static_cast<std::size_t>(
-            std::min<std::uint64_t>(sizeof restBytes, LARGEST_ROM + 1 - sum->length));
+            std::min<std::uint64_t>(sizeof reader.restBytes, LARGEST_ROM + 1 - sum->length));
         ZipProblem ignored = ZipProblem::None;
-        readable = produce(source, data, std::span(restBytes, room), got, ignored);
-        sum->add(std::span(restBytes, got));
+        readable = produce(reader, source, data, std::span(reader.restBytes, room), got, ignored);
+        sum->add(std::span(reader.restBytes, got));
     }
     complete = readable && data.ended;
     return true;
 }
 
-const wchar_t* entryPath(const wchar_t* path, std::string_view name) {
-    std::size_t length = 0;
-    while (path[length] != L'\0' && length < platform::PATH_MAX_LENGTH) {
-        entryPathUnits[length] = path[length];
-        ++length;
-    }
-    entryPathUnits[length++] = L'#';
-    for (const char byte : name) {
-        entryPathUnits[length++] = static_cast<wchar_t>(static_cast<unsigned char>(byte));
-    }
-    entryPathUnits[length] = L'\0';
-    return entryPathUnits;
-}
-
-void reportZipProblem(const wchar_t* name, ZipProblem problem, std::uint16_t method) {
-    wchar_t digits[6] = {};
-    std::size_t count = 0;
-    do {
-        digits[count++] = static_cast<wchar_t>(L'0' + method % 10);
-        method = static_cast<std::uint16_t>(method / 10);
-    } while (method != 0);
-    std::reverse(digits, digits + count);
+void reportZipProblem(const NativeChar* path, std::string_view member, ZipProblem problem,
+                      std::uint16_t method) {
+    // A zero byte ends the name that a message shows.
+    member = member.substr(0, member.find('\0'));
+    char digits[8];
+    *std::to_chars(digits, digits + sizeof digits - 1, method).ptr = '\0';
     const auto index = static_cast<std::size_t>(problem);
     if (problem == ZipProblem::ReadFailed) {
-        reportError(PROBLEM_FORMATS[index], name);
+        reportError(PROBLEM_FORMATS[index], path);
     } else if (problem == ZipProblem::Short) {
-        reportNotARom(name);
+        reportNotARom(path, member);
     } else if (PROBLEM_FORMATS[index] != nullptr) {
-        reportPlain(PROBLEM_FORMATS[index], name, digits);
+        reportPlain(PROBLEM_FORMATS[index], path, member, digits);
     }
 }

@@ -2,9 +2,11 @@
 // local header, and its data stored or deflated. Archives are hostile input:
 // every offset and size is checked against the archive before it is used,
 // and an entry's output is bounded whatever its headers claim. One archive is
-// read at a time; the buffers are the module's own, so nothing is allocated
-// per archive or per entry.
+// read at a time, through the buffers of a ZipReader that the walk makes
+// once, so nothing is allocated per archive or per entry.
 #pragma once
+
+#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -18,9 +20,9 @@ struct ByteSource {
     /// Reads into `buffer` from `offset` on until it is full or the source
     /// ends; `got` tells how many bytes arrived. False when a read failed,
     /// with errno set. Never asked for a byte at or past `size`.
-    bool (*readAt)(const void* context, std::uint64_t offset, std::span<std::uint8_t> buffer,
+    bool (*readAt)(void* context, std::uint64_t offset, std::span<std::uint8_t> buffer,
                    std::size_t& got);
-    const void* context;
+    void* context;
     std::uint64_t size;
 };
 
@@ -37,8 +39,36 @@ enum class ZipProblem : std::uint8_t {
     Short,         // entry: fewer than 4096 bytes
 };
 
+// Bytes of an archive held from one read.
+struct ZipWindow {
+    std::uint8_t* bytes;
+    std::size_t capacity;
+    std::uint64_t start = 0;
+    std::size_t length = 0;
+};
+
+// The buffers of the archive being read: the central directory through one
+// window and entry data through another, so that reading an entry does not
+// throw away the directory around the next record; zlib's memory, drawn once
+// for the whole run; and the name of the entry last given.
+struct ZipReader {
+    // The end record stands in the last 64 KiB and 22 bytes; a central record
+    // holds a name and an extra field of up to 65535 bytes each.
+    std::uint8_t directoryBytes[46 + 2 * 0xFFFF];
+    std::uint8_t dataBytes[64 * 1024];
+    std::uint8_t restBytes[64 * 1024];  // the rest of an entry with -verify
+    alignas(std::max_align_t) std::uint8_t arena[64 * 1024];
+    char nameBytes[0xFFFF];
+    ZipWindow directory{directoryBytes, sizeof directoryBytes};
+    ZipWindow data{dataBytes, sizeof dataBytes};
+    std::size_t arenaUsed = 0;
+    z_stream stream{};
+    bool streamMade = false;
+};
+
 // An open archive: where its central directory goes on.
 struct ZipArchive {
+    ZipReader* reader = nullptr;
     ByteSource source{};
     std::uint64_t next = 0;          // the next central directory record
     std::uint64_t directoryEnd = 0;  // the end of the central directory
@@ -55,9 +85,11 @@ struct ZipEntry {
     std::uint64_t localOffset = 0;
 };
 
-/// Finds the central directory of the archive in `source`. False with
-/// `problem` set when there is none, or it is damaged or cannot be read.
-bool openZipArchive(const ByteSource& source, ZipArchive& archive, ZipProblem& problem);
+/// Finds the central directory of the archive in `source`, to be read
+/// through `reader`. False with `problem` set when there is none, or it is
+/// damaged or cannot be read.
+bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& archive,
+                    ZipProblem& problem);
 
 /// Gives the next entry that is a file; directory entries are passed over.
 /// False at the end of the directory with `atEnd` set, or, with `problem`
@@ -73,11 +105,7 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
                   std::span<std::uint8_t, ROM_READ_SIZE> image, GlobalSum* sum, bool& complete,
                   ZipProblem& problem);
 
-/// `path`, "#" and `name`, each byte of the name the unit of its value, as
-/// messages name an entry. The buffer is reused by the next call; a zero
-/// byte ends the name there.
-const wchar_t* entryPath(const wchar_t* path, std::string_view name);
-
-/// Reports `problem` for the archive or entry that `name` names; `method`
-/// is the entry's, for ZipProblem::Method.
-void reportZipProblem(const wchar_t* name, ZipProblem problem, std::uint16_t method = 0);
+/// Reports `problem` for the archive at `path`, or for its entry `member`
+/// when one is given; `method` is the entry's, for ZipProblem::Method.
+void reportZipProblem(const NativeChar* path, std::string_view member, ZipProblem problem,
+                      std::uint16_t method = 0);

@@ -16,11 +16,11 @@ constexpr int EXIT_FAILED = 1;
 
 bool completeDefaults(RunOptions& options) {
     if ((options.flags & OPT_INPUT) == 0 && !platform::currentDirectory(options.inputPath)) {
-        reportSystemError(L"Failed to get current working directory as input");
+        reportSystemError("Failed to get current working directory as input");
         return false;
     }
     if ((options.flags & OPT_OUTPUT) == 0 && !copyPath(options.outputPath, options.inputPath)) {
-        reportError(L"Failed to set output path to the same value as input path %s",
+        reportError("Failed to set output path to the same value as input path %s",
                     options.inputPath);
         return false;
     }
@@ -35,17 +35,17 @@ bool openOutput(RunOptions& options, std::FILE*& output) {
         return true;
     }
     if (!appendSeparator(options.outputPath)) {
-        reportError(L"Failed to append path separator to \"%s\"", options.outputPath);
+        reportError("Failed to append path separator to \"%s\"", options.outputPath);
         return false;
     }
-    if (!appendSegment(options.outputPath, L"output.csv")) {
-        reportError(L"Failed to append path segment \"%s\" to \"%s\"", L"output.csv",
+    if (!appendSegment(options.outputPath, NATIVE("output.csv"))) {
+        reportError("Failed to append path segment \"%s\" to \"%s\"", "output.csv",
                     options.outputPath);
         return false;
     }
     output = platform::openOutputFile(options.outputPath, append);
     if (output == nullptr) {
-        reportError(L"Failed to create/open output file %s", options.outputPath);
+        reportError("Failed to create/open output file %s", options.outputPath);
         return false;
     }
     return true;
@@ -61,8 +61,8 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
         options.flags |= OPT_STDOUT;
         if ((options.flags & OPT_APPEND) != 0) {
             reportPlain(
-                L"Warning - 'append' is only useful for file output, which has been disabled by "
-                L"'nofile'.\n");
+                "Warning - 'append' is only useful for file output, which has been disabled by "
+                "'nofile'.\n");
         }
         platform::ownFileOfPath(options.outputPath, options.outputFile);
         return true;
@@ -92,10 +92,10 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
 void reportWriteFailure(std::FILE* stream, const RunOptions& options) {
     if (stream == stdout) {
         if (!platform::stdoutReaderGone()) {
-            reportError(L"Failed to write to stdout");
+            reportError("Failed to write to stdout");
         }
     } else {
-        reportError(L"Failed to write to output file %s", options.outputPath);
+        reportError("Failed to write to output file %s", options.outputPath);
     }
 }
 
@@ -135,7 +135,7 @@ bool finishStreams(const RunOptions& options, std::FILE* output, bool runSucceed
             reportWriteFailure(output, options);
         }
         if (std::fclose(output) != 0 && arrived) {
-            reportError(L"Failed to write to output file %s", options.outputPath);
+            reportError("Failed to write to output file %s", options.outputPath);
             arrived = false;
         }
         ok = arrived;
@@ -158,7 +158,7 @@ int writeAnswer(const RunOptions& options) {
         std::fputs("cartolog " CARTOLOG_VERSION "\n", stdout);
     }
     if (!flushed(stdout)) {
-        reportError(L"Failed to write to stdout");
+        reportError("Failed to write to stdout");
         return EXIT_FAILED;
     }
     return EXIT_OK;
@@ -184,7 +184,7 @@ int runCartolog() {
         return EXIT_FAILED;
     }
     if ((options.flags & OPT_GUI) != 0) {
-        reportPlain(L"GUI mode is not supported yet.\n");
+        reportPlain("GUI mode is not supported yet.\n");
         return EXIT_FAILED;
     }
     std::FILE* output = nullptr;
@@ -202,24 +202,26 @@ int runCartolog() {
         static char stdoutBuffer[64 * 1024];
         std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
     }
+    Report report;
+    report.file = output;
+    report.toStdout = (options.flags & OPT_STDOUT) != 0;
+    report.fileStyle.utf8 = (options.flags & OPT_UTF8) != 0;
+    report.fileStyle.verify = (options.flags & OPT_VERIFY) != 0;
+    report.stdoutStyle = report.fileStyle;
+    report.stdoutStyle.maskControls = stdoutIsTerminal;
+    report.stdoutStyle.flushEachRow = stdoutIsTerminal;
     WalkSettings walk;
-    walk.file = output;
-    walk.toStdout = (options.flags & OPT_STDOUT) != 0;
-    walk.recursive = (options.flags & OPT_RECURSIVE) != 0;
+    walk.report = &report;
     walk.wholeImages = (options.flags & OPT_VERIFY) != 0;
     walk.archives = (options.flags & OPT_ZIP) != 0;
-    walk.fileStyle.utf8 = (options.flags & OPT_UTF8) != 0;
-    walk.fileStyle.verify = walk.wholeImages;
-    walk.stdoutStyle = walk.fileStyle;
-    walk.stdoutStyle.maskControls = stdoutIsTerminal;
-    walk.stdoutStyle.flushEachRow = stdoutIsTerminal;
-    walk.outputPath = options.outputPath;
+    walk.rules.recursive = (options.flags & OPT_RECURSIVE) != 0;
+    walk.rules.outputPath = options.outputPath;
     const auto args = platform::processArguments();
-    walk.programPath = args.empty() ? L"" : args[0];
-    walk.ownFiles[0] = options.outputFile;
-    platform::ownFileOfRunningProgram(walk.ownFiles[1]);
+    walk.rules.programPath = args.empty() ? NATIVE("") : args[0];
+    walk.rules.ownFiles[0] = options.outputFile;
+    platform::ownFileOfRunningProgram(walk.rules.ownFiles[1]);
     // A catalogue redirected into the tree it lists is not catalogued either.
-    platform::ownFileOfStream(stdout, walk.ownFiles[2]);
+    platform::ownFileOfStream(stdout, walk.rules.ownFiles[2]);
 
     bool ok = ((options.flags & OPT_HEADLESS) != 0 ||
                writeHeaderLines(options, output, stdoutIsTerminal)) &&

@@ -6,51 +6,51 @@
 namespace {
 
 struct PathOption {
-    const wchar_t* name;
+    platform::NativeView name;
     OptionFlags bit;
-    const wchar_t* repeated;
-    const wchar_t* missing;
-    const wchar_t* copyFailed;
+    const char* repeated;
+    const char* missing;
+    const char* copyFailed;
 };
 
 struct Switch {
-    const wchar_t* name;
+    platform::NativeView name;
     OptionFlags bit;
-    const wchar_t* repeated;
+    const char* repeated;
 };
 
 // clang-format off
 constexpr PathOption PATH_OPTIONS[] = {
-    {L"-input", OPT_INPUT,
-     L"'input' already specified. Which one did you want to use?\n",
-     L"Input path missing.\n", L"Failed to copy input path string"},
-    {L"-output", OPT_OUTPUT,
-     L"'output' already specified. Which one did you want to use?\n",
-     L"Output path or filename missing.\n", L"Failed to copy output path or filename string"},
+    {NATIVE("-input"), OPT_INPUT,
+     "'input' already specified. Which one did you want to use?\n",
+     "Input path missing.\n", "Failed to copy input path string"},
+    {NATIVE("-output"), OPT_OUTPUT,
+     "'output' already specified. Which one did you want to use?\n",
+     "Output path or filename missing.\n", "Failed to copy output path or filename string"},
 };
 
 constexpr Switch SWITCHES[] = {
-    {L"-stdout",    OPT_STDOUT,    L"Warning - More than one 'stdout' specified.\n"},
-    {L"-nofile",    OPT_NOFILE,    L"Warning - More than one 'nofile' specified.\n"},
-    {L"-recursive", OPT_RECURSIVE, L"Warning - More than one 'recursive' specified.\n"},
-    {L"-headless",  OPT_HEADLESS,  L"Warning - More than one 'headless' specified.\n"},
-    {L"-append",    OPT_APPEND,    L"Warning - More than one 'append' specified.\n"},
-    {L"-gui",       OPT_GUI,       L"Warning - More than one 'gui' specified.\n"},
-    {L"-verify",    OPT_VERIFY,    L"Warning - More than one 'verify' specified.\n"},
-    {L"-utf8",      OPT_UTF8,      L"Warning - More than one 'utf8' specified.\n"},
-    {L"-zip",       OPT_ZIP,       L"Warning - More than one 'zip' specified.\n"},
+    {NATIVE("-stdout"),    OPT_STDOUT,    "Warning - More than one 'stdout' specified.\n"},
+    {NATIVE("-nofile"),    OPT_NOFILE,    "Warning - More than one 'nofile' specified.\n"},
+    {NATIVE("-recursive"), OPT_RECURSIVE, "Warning - More than one 'recursive' specified.\n"},
+    {NATIVE("-headless"),  OPT_HEADLESS,  "Warning - More than one 'headless' specified.\n"},
+    {NATIVE("-append"),    OPT_APPEND,    "Warning - More than one 'append' specified.\n"},
+    {NATIVE("-gui"),       OPT_GUI,       "Warning - More than one 'gui' specified.\n"},
+    {NATIVE("-verify"),    OPT_VERIFY,    "Warning - More than one 'verify' specified.\n"},
+    {NATIVE("-utf8"),      OPT_UTF8,      "Warning - More than one 'utf8' specified.\n"},
+    {NATIVE("-zip"),       OPT_ZIP,       "Warning - More than one 'zip' specified.\n"},
     // Asking twice for help or the version is no mistake worth a warning.
-    {L"-help",      OPT_HELP,      nullptr},
-    {L"--help",     OPT_HELP,      nullptr},
-    {L"-h",         OPT_HELP,      nullptr},
-    {L"-?",         OPT_HELP,      nullptr},
-    {L"/?",         OPT_HELP,      nullptr},
-    {L"-version",   OPT_VERSION,   nullptr},
-    {L"--version",  OPT_VERSION,   nullptr},
+    {NATIVE("-help"),      OPT_HELP,      nullptr},
+    {NATIVE("--help"),     OPT_HELP,      nullptr},
+    {NATIVE("-h"),         OPT_HELP,      nullptr},
+    {NATIVE("-?"),         OPT_HELP,      nullptr},
+    {NATIVE("/?"),         OPT_HELP,      nullptr},
+    {NATIVE("-version"),   OPT_VERSION,   nullptr},
+    {NATIVE("--version"),  OPT_VERSION,   nullptr},
 };
 // clang-format on
 
-wchar_t (&pathOf(RunOptions& options, OptionFlags bit))[platform::PATH_CAPACITY] {
+NativeChar (&pathOf(RunOptions& options, OptionFlags bit))[platform::PATH_CAPACITY] {
     return bit == OPT_INPUT ? options.inputPath : options.outputPath;
 }
 
@@ -73,13 +73,13 @@ const char USAGE[] =
     "  -help          show this text and stop (also --help, -h, -?, /?)\n"
     "  -version       show the version and stop (also --version)\n";
 
-bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args) {
+bool parseArguments(RunOptions& options, std::span<const NativeChar* const> args) {
     options.flags = 0;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        const wchar_t* arg = args[i];
+        const NativeChar* arg = args[i];
         bool matched = false;
         for (const PathOption& option : PATH_OPTIONS) {
-            if (!samePath(arg, option.name)) {
+            if (option.name != arg) {
                 continue;
             }
             if ((options.flags & option.bit) != 0) {
@@ -88,7 +88,7 @@ bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args) {
             }
             options.flags |= option.bit;
             ++i;
-            if (i >= args.size() || args[i][0] == L'-') {
+            if (i >= args.size() || args[i][0] == NATIVE('-')) {
                 reportPlain(option.missing);
                 return false;
             }
@@ -105,7 +105,7 @@ bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args) {
             continue;
         }
         for (const Switch& option : SWITCHES) {
-            if (samePath(arg, option.name)) {
+            if (option.name == arg) {
                 if ((options.flags & option.bit) != 0 && option.repeated != nullptr) {
                     reportPlain(option.repeated);
                 }
@@ -115,7 +115,7 @@ bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args) {
             }
         }
         if (!matched) {
-            reportPlain(L"Unrecognised argument: %s\n", arg);
+            reportPlain("Unrecognised argument: %s\n", arg);
             return false;
         }
     }

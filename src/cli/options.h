@@ -24,8 +24,8 @@ inline constexpr OptionFlags OPT_VERSION = 0x1000;  // -version, --version
 
 struct RunOptions {
     OptionFlags flags = 0;
-    wchar_t inputPath[platform::PATH_CAPACITY] = {};   // -input, or the current directory
-    wchar_t outputPath[platform::PATH_CAPACITY] = {};  // -output, or the input path
+    NativeChar inputPath[platform::PATH_CAPACITY] = {};   // -input, or the current directory
+    NativeChar outputPath[platform::PATH_CAPACITY] = {};  // -output, or the input path
     // Set by the driver: the output file, so that the walk never catalogues
     // it, whatever path names it.
     platform::OwnFile outputFile;
@@ -36,7 +36,7 @@ extern const char USAGE[];
 
 /// Reads `args` (argument zero first, never examined) into `options`. False
 /// when the command line is unusable; the message has been printed.
-bool parseArguments(RunOptions& options, std::span<const wchar_t* const> args);
+bool parseArguments(RunOptions& options, std::span<const NativeChar* const> args);
 
 /// The same, on the process's own arguments.
 bool parseArguments(RunOptions& options);

@@ -1,8 +1,6 @@
 #include "diag/diag.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "platform/platform.h"
 
@@ -14,21 +12,32 @@ bool maskControls = false;
 
 std::FILE* messages() { return messageStream != nullptr ? messageStream : stderr; }
 
-// Feeds `put` each unit of the formatted message, in order.
+// The byte that standard error gets for one unit of an argument.
+char argumentByte(std::uint32_t unit) {
+    if (unit > 0xFF || (maskControls && (unit < 0x20 || unit == 0x7F))) {
+        return '?';
+    }
+    return static_cast<char>(unit);
+}
+
+// Feeds `put` each byte of the formatted message, in order.
 template <typename Put>
-void substitute(const wchar_t* format, std::span<const wchar_t* const> args, Put&& put) {
+void substitute(const char* format, std::span<const MessageArg> args, Put&& put) {
     std::size_t next = 0;
-    for (const wchar_t* f = format; *f != L'\0'; ++f) {
-        if (f[0] == L'%' && f[1] == L's') {
-            if (next < args.size() && args[next] != nullptr) {
-                for (const wchar_t* a = args[next]; *a != L'\0'; ++a) {
-                    put(maskControls && (*a < 0x20 || *a == 0x7F) ? L'?' : *a);
+    for (const char* f = format; *f != '\0'; ++f) {
+        if (f[0] == '%' && f[1] == 's') {
+            if (next < args.size()) {
+                const MessageArg& arg = args[next];
+                for (std::size_t i = 0; i < arg.length; ++i) {
+                    put(argumentByte(arg.wide ? static_cast<std::uint32_t>(
+                                                    static_cast<const wchar_t*>(arg.text)[i])
+                                              : static_cast<const unsigned char*>(arg.text)[i]));
                 }
             }
             ++next;
             ++f;
-        } else if (f[0] == L'%' && f[1] == L'%') {
-            put(L'%');
+        } else if (f[0] == '%' && f[1] == '%') {
+            put('%');
             ++f;
         } else {
             put(*f);
@@ -36,19 +45,11 @@ void substitute(const wchar_t* format, std::span<const wchar_t* const> args, Put
     }
 }
 
-// Standard error gets bytes: a unit up to 0xFF is the byte of the same value,
-// and a character that no byte represents is shown as '?', so that a message
-// is never lost for one character.
-char toStderrByte(wchar_t unit) {
-    auto value = static_cast<std::uint32_t>(unit);
-    return value <= 0xFF ? static_cast<char>(value) : '?';
-}
-
-// Collects bytes for standard error and writes them in few calls, the
-// message flushed whole: on an unbuffered stream each call would be a system
-// call of its own.
+// Collects a message and writes it in one call: on an unbuffered stream each
+// call would be a system call of its own. Failures to write to standard error
+// are ignored: there is nowhere left to report them.
 struct StderrWriter {
-    char bytes[2048];
+    char bytes[2 * MESSAGE_CAPACITY];
     std::size_t used = 0;
 
     void put(char byte) {
@@ -57,26 +58,29 @@ struct StderrWriter {
         }
         bytes[used++] = byte;
     }
-    void putWide(const wchar_t* text) {
-        for (; *text != L'\0'; ++text) {
-            put(toStderrByte(*text));
+    void put(std::string_view text) {
+        for (const char byte : text) {
+            put(byte);
         }
     }
-    void putNarrow(const char* text) {
-        for (; *text != '\0'; ++text) {
-            put(*text);
-        }
-    }
-    // Failures to write to standard error are ignored: there is nowhere left
-    // to report them.
     void flush() {
-        if (used != 0) {
-            std::fwrite(bytes, 1, used, messages());
-            used = 0;
-        }
+        std::fwrite(bytes, 1, used, messages());
+        used = 0;
         std::fflush(messages());
     }
 };
+
+// The suffixed styles: the message cut to its capacity, ": ", `suffix`.
+void writeSuffixed(const char* format, std::span<const MessageArg> args, const char* suffix) {
+    char message[MESSAGE_CAPACITY];
+    const std::size_t length = formatMessage(message, format, args);
+    StderrWriter writer;
+    writer.put({message, length});
+    writer.put(": ");
+    writer.put(suffix);
+    writer.put('\n');
+    writer.flush();
+}
 
 }  // namespace
 
@@ -84,53 +88,37 @@ void setMessageStream(std::FILE* stream) { messageStream = stream; }
 
 void maskControlsInArguments(bool mask) { maskControls = mask; }
 
-std::size_t formatMessage(std::span<wchar_t> out, const wchar_t* format,
-                          std::span<const wchar_t* const> args) {
+std::size_t formatMessage(std::span<char> out, const char* format,
+                          std::span<const MessageArg> args) {
     if (out.empty()) {
         return 0;
     }
     std::size_t length = 0;
-    const std::size_t limit = out.size() - 1;
-    substitute(format, args, [&](wchar_t unit) {
-        if (length < limit) {
-            out[length++] = unit;
+    substitute(format, args, [&](char byte) {
+        if (length + 1 < out.size()) {
+            out[length++] = byte;
         }
     });
-    out[length] = L'\0';
+    out[length] = '\0';
     return length;
 }
 
-void writePlainArgs(const wchar_t* format, std::span<const wchar_t* const> args) {
+void writePlainArgs(const char* format, std::span<const MessageArg> args) {
     StderrWriter writer;
-    substitute(format, args, [&](wchar_t unit) { writer.put(toStderrByte(unit)); });
+    substitute(format, args, [&](char byte) { writer.put(byte); });
     writer.flush();
 }
 
-void reportErrorArgs(const wchar_t* format, std::span<const wchar_t* const> args) {
+void reportErrorArgs(const char* format, std::span<const MessageArg> args) {
     const int savedErrno = errno;
-    wchar_t message[MESSAGE_CAPACITY];
-    formatMessage(message, format, args);
-    StderrWriter writer;
-    writer.putWide(message);
-    writer.putNarrow(": ");
-    writer.putNarrow(std::strerror(savedErrno));
-    writer.put('\n');
-    writer.flush();
+    writeSuffixed(format, args, std::strerror(savedErrno));
     errno = savedErrno;
 }
 
-void reportSystemErrorArgs(const wchar_t* format, std::span<const wchar_t* const> args) {
-    wchar_t message[MESSAGE_CAPACITY];
-    formatMessage(message, format, args);
-    const std::uint32_t code = platform::lastSystemError();
-    wchar_t text[512];
-    platform::systemErrorText(code, text);
-    StderrWriter writer;
-    writer.putWide(message);
-    writer.putNarrow(": ");
-    writer.putWide(text);
-    writer.put('\n');
-    writer.flush();
+void reportSystemErrorArgs(const char* format, std::span<const MessageArg> args) {
+    char text[512];
+    platform::systemErrorText(platform::lastSystemError(), text);
+    writeSuffixed(format, args, text);
 }
 
 }  // namespace diag

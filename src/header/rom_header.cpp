@@ -10,23 +10,16 @@
 namespace {
 
 // Copies at most `count` bytes, stopping before a zero byte, and terminates.
-// False, with the field left empty, when the bytes and the terminator would
-// not fit it.
+// Every field has room for its bytes and the terminator.
 template <std::size_t N>
-bool copyField(char (&field)[N], const std::uint8_t* bytes, std::size_t count) {
+void copyField(char (&field)[N], const std::uint8_t* bytes, std::size_t count) {
+    static_assert(N > 0);
     std::size_t length = 0;
-    while (length < count && bytes[length] != 0) {
+    while (length < count && length + 1 < N && bytes[length] != 0) {
+        field[length] = static_cast<char>(bytes[length]);
         ++length;
     }
-    if (length >= N) {
-        field[0] = '\0';
-        return false;
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        field[i] = static_cast<char>(bytes[i]);
-    }
     field[length] = '\0';
-    return true;
 }
 
 constexpr std::size_t at(std::size_t romOffset) { return romOffset - HEADER_START; }
@@ -40,12 +33,9 @@ constexpr std::uint8_t LOGO[] = {
 
 Check checkOf(bool valid) { return valid ? Check::Valid : Check::Invalid; }
 
-// The rest of a file with -verify is read through this, in large reads.
-std::uint8_t bulk[256 * 1024];
-
 }  // namespace
 
-bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info,
+void decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info,
                   bool checks) {
     const std::uint8_t colorFlag = header[at(CGB_FLAG_OFFSET)];
     std::size_t titleLength = 16;
@@ -56,10 +46,8 @@ bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderI
         // Any other value is taken as the title's sixteenth byte.
         info.colorGbSupport = 0;
     }
-    if (!copyField(info.title, &header[at(TITLE_OFFSET)], titleLength) ||
-        !copyField(info.code, &header[at(MANUFACTURER_CODE_OFFSET)], 4)) {
-        return false;
-    }
+    copyField(info.title, &header[at(TITLE_OFFSET)], titleLength);
+    copyField(info.code, &header[at(MANUFACTURER_CODE_OFFSET)], 4);
     info.superGbSupport = header[at(SGB_FLAG_OFFSET)] == SGB_SUPPORTED ? 3 : 0;
     info.pakType = header[at(CARTRIDGE_TYPE_OFFSET)];
     info.romSize = header[at(ROM_SIZE_OFFSET)];
@@ -79,32 +67,30 @@ bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderI
         info.headerChecksum = checkOf(headerSum == header[at(HEADER_CHECKSUM_OFFSET)]);
     }
     const char* maker = lookupMaker(header[at(OLD_LICENSEE_OFFSET)], newCode);
-    return copyField(info.maker, reinterpret_cast<const std::uint8_t*>(maker),
-                     sizeof info.maker);
+    copyField(info.maker, reinterpret_cast<const std::uint8_t*>(maker), sizeof info.maker);
 }
 
-bool decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, const wchar_t* path,
-                 CartHeaderInfo& info, bool checks) {
-    if (!decodeHeader(image.subspan<HEADER_START, HEADER_SPAN>(), info, checks)) {
-        reportError(L"Failed to read GB header from file %s", path);
-        return false;
-    }
-    return true;
+void decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, CartHeaderInfo& info,
+                 bool checks) {
+    decodeHeader(image.subspan<HEADER_START, HEADER_SPAN>(), info, checks);
 }
 
-void reportNotARom(const wchar_t* path) {
+void reportNotARom(const NativeChar* path, std::optional<std::string_view> member) {
     reportPlain(
-        L"Not able to read at least 4 KiB from file %s. This file is probably not a GB ROM.\n",
-        path);
+        "Not able to read at least 4 KiB from file %s%s%s. This file is probably not a GB ROM.\n",
+        path, member ? "#" : "", member.value_or(""));
 }
 
-bool openRomFile(const wchar_t* path, const platform::DirListing* listing,
-                 const platform::DirEntry* entry, bool wantId, platform::File& file) {
-    if (!platform::openFile(path, listing, entry, wantId, file)) {
-        reportError(L"Failed to open ROM file %s", path);
-        return false;
+bool readLooking(const platform::File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                 std::size_t& got, FirstRead* look) {
+    if (look == nullptr) {
+        return platform::readFileAt(file, offset, buffer, got);
     }
-    return true;
+    const auto start = std::chrono::steady_clock::now();
+    const bool read = platform::readFileAt(file, offset, buffer, got, &look->state);
+    look->took = std::chrono::steady_clock::now() - start;
+    look->read = read;
+    return read;
 }
 
 void GlobalSum::add(std::span<const std::uint8_t> bytes) {
@@ -137,19 +123,16 @@ Check GlobalSum::verdict(bool complete) const {
     return checkOf(sum == stored);
 }
 
-bool readRomHeader(platform::File& file, const wchar_t* path, bool wholeImage,
-                   CartHeaderInfo& info) {
+bool readRom(const platform::File& file, bool wholeImage, CartHeaderInfo& info, FirstRead* look,
+             std::span<std::uint8_t> scratch) {
     std::array<std::uint8_t, ROM_READ_SIZE> buffer;
     std::size_t got = 0;
     // A failed read counts as a short one: either way the file is no ROM.
-    if (!file.isRegular || !platform::readFile(file, buffer, got) || got < ROM_READ_SIZE) {
-        reportNotARom(path);
+    if (!file.isRegular || !readLooking(file, 0, buffer, got, look) || got < ROM_READ_SIZE) {
         return false;
     }
     // The checks are written only with the whole image's.
-    if (!decodeImage(buffer, path, info, wholeImage)) {
-        return false;
-    }
+    decodeImage(buffer, info, wholeImage);
     if (wholeImage) {
         GlobalSum sum;
         sum.add(buffer);
@@ -157,10 +140,9 @@ bool readRomHeader(platform::File& file, const wchar_t* path, bool wholeImage,
         // One byte past the largest ROM tells that the file is longer.
         while (complete && sum.length <= LARGEST_ROM) {
             const auto room = static_cast<std::size_t>(
-                std::min<std::uint64_t>(sizeof bulk, LARGEST_ROM + 1 - sum.length));
-            std::size_t got = 0;
-            complete = platform::readFile(file, std::span(bulk, room), got);
-            sum.add(std::span(bulk, got));
+                std::min<std::uint64_t>(scratch.size(), LARGEST_ROM + 1 - sum.length));
+            complete = platform::readFileAt(file, sum.length, scratch.first(room), got);
+            sum.add(scratch.first(got));
             if (got < room) {
                 break;
             }

@@ -1,9 +1,12 @@
 // Reading a ROM file's first 4 KiB and decoding its cartridge header.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -42,19 +45,19 @@ enum class Check : std::uint8_t { Unknown, Valid, Invalid };
 // The decoded header. Text fields hold the ROM's bytes unchanged, up to the
 // first zero byte.
 struct CartHeaderInfo {
-    char title[17];               // 16 bytes, 15 when the colour flag is set
-    char code[5];                 // manufacturer code, 0x13F-0x142
-    char maker[26];               // licensee name
-    std::int32_t colorGbSupport;  // 0x80, 0xC0 or 0
-    std::int32_t superGbSupport;  // 3 or 0
-    std::int32_t pakType;         // cartridge type byte, unchanged
-    std::int32_t romSize;         // ROM size code, unchanged
-    std::int32_t ramSize;         // RAM size code, unchanged
-    std::int32_t destination;     // destination code, unchanged
-    std::uint8_t version;         // mask ROM version
-    Check logo;                   // the logo at 0x104-0x133 (-verify)
-    Check headerChecksum;         // 0x14D against 0x134-0x14C (-verify)
-    Check globalChecksum;         // 0x14E-0x14F against the whole image (-verify)
+    char title[17] = {};                     // 16 bytes, 15 when the colour flag is set
+    char code[5] = {};                       // manufacturer code, 0x13F-0x142
+    char maker[26] = {};                     // licensee name
+    std::int32_t colorGbSupport = 0;         // 0x80, 0xC0 or 0
+    std::int32_t superGbSupport = 0;         // 3 or 0
+    std::int32_t pakType = 0;                // cartridge type byte, unchanged
+    std::int32_t romSize = 0;                // ROM size code, unchanged
+    std::int32_t ramSize = 0;                // RAM size code, unchanged
+    std::int32_t destination = 0;            // destination code, unchanged
+    std::uint8_t version = 0;                // mask ROM version
+    Check logo = Check::Unknown;             // the logo at 0x104-0x133 (-verify)
+    Check headerChecksum = Check::Unknown;   // 0x14D against 0x134-0x14C (-verify)
+    Check globalChecksum = Check::Unknown;   // 0x14E-0x14F against the whole image (-verify)
 };
 
 // Sums an image for its global checksum as its bytes arrive in order; the two
@@ -72,29 +75,35 @@ struct GlobalSum {
 
 /// Fills `info` from `header`, the bytes from ROM offset 0x100 on, with
 /// `checks` the logo and header checksum checks too (else they stay Unknown,
-/// as the global checksum does). True when every field was stored; it
-/// reports nothing.
-bool decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info,
-                  bool checks = true);
+/// as the global checksum does).
+void decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info,
+                  bool checks);
 
-/// Decodes the header in the first 4 KiB of a ROM image, as decodeHeader
-/// does. False after "Failed to read GB header" has been reported for `path`.
-bool decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, const wchar_t* path,
-                 CartHeaderInfo& info, bool checks);
+/// Decodes the header in the first 4 KiB of a ROM image, as decodeHeader does.
+void decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, CartHeaderInfo& info,
+                 bool checks);
 
-/// Reports `path` as a file that is no ROM (too short, or not a file at all).
-void reportNotARom(const wchar_t* path);
+/// Reports `path`, or its archive entry `member` when one is given, as a
+/// file that is no ROM (too short, or not a file at all).
+void reportNotARom(const NativeChar* path, std::optional<std::string_view> member = {});
 
-/// Opens a file to read its header: the entry `entry` of `listing` when both
-/// are given, else `path`. False after "Failed to open ROM file" has been
-/// reported.
-bool openRomFile(const wchar_t* path, const platform::DirListing* listing,
-                 const platform::DirEntry* entry, bool wantId, platform::File& file);
+// What the first read of a file told: whether its bytes were in memory, and
+// how long it took. A file that was not read tells nothing.
+struct FirstRead {
+    bool read = false;
+    platform::CacheState state = platform::CacheState::Unknown;
+    std::chrono::steady_clock::duration took{};
+};
+
+/// Reads as platform::readFileAt does; with `look`, the read tells in it
+/// whether the bytes were in memory and how long it took.
+bool readLooking(const platform::File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                 std::size_t& got, FirstRead* look);
 
 /// Reads the first 4 KiB of an open file and decodes its header into `info`;
 /// with `wholeImage`, reads on to the end (at most the largest ROM and one
-/// byte more) for the global checksum. False when the file is no ROM or
-/// cannot be decoded: the failure has then been reported.
-bool readRomHeader(platform::File& file, const wchar_t* path, bool wholeImage,
-                   CartHeaderInfo& info);
-
+/// byte more) for the global checksum, through `scratch`. `look` is handed to
+/// the first read. False when the file is no ROM: too short, unreadable or
+/// no file at all.
+bool readRom(const platform::File& file, bool wholeImage, CartHeaderInfo& info, FirstRead* look,
+             std::span<std::uint8_t> scratch);

@@ -4,7 +4,6 @@
 // it runs on.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,20 +12,27 @@
 
 namespace platform {
 
+// Paths are held in the system's own units: bytes on POSIX, UTF-16 on Windows.
+// NATIVE("...") makes a literal of those units.
+#ifdef _WIN32
+using NativeChar = wchar_t;
+#define NATIVE(text) L##text
+#else
+using NativeChar = char;
+#define NATIVE(text) text
+#endif
+using NativeView = std::basic_string_view<NativeChar>;
+
 // Paths live in fixed buffers of this many units, the terminator included.
 inline constexpr std::size_t PATH_CAPACITY = 260;
 inline constexpr std::size_t PATH_MAX_LENGTH = PATH_CAPACITY - 1;
 
 // The separator put between a directory path and a name.
-extern const wchar_t PATH_SEPARATOR;
-
-// True where a path's units are UTF-16 (Windows); elsewhere each unit is one
-// byte of the system's own name.
-extern const bool PATH_UNITS_ARE_UTF16;
+extern const NativeChar PATH_SEPARATOR;
 
 /// True when `unit`, as the last character of a directory path, already
 /// separates it from a name that follows.
-bool isTrailingSeparator(wchar_t unit);
+bool isTrailingSeparator(NativeChar unit);
 
 /// Makes the standard streams safe before anything else is opened: a closed
 /// descriptor 0, 1 or 2 gets the null device, so that no file opened later
@@ -41,15 +47,12 @@ bool stdoutReaderGone();
 /// broken pipe signal where the system has one. Returns where it has none.
 void endAsBrokenPipe();
 
-/// Keeps the process's arguments for processArguments(). Each system's entry
-/// point calls the form it has: narrow arguments (POSIX) are widened byte for
-/// byte, each byte becoming the unit of the same value; wide ones (Windows)
-/// are kept as they are.
-void adoptArguments(int argc, char** argv);
-void adoptArguments(int argc, wchar_t** argv);
+/// Keeps the process's arguments, as its entry point received them, for
+/// processArguments().
+void adoptArguments(int argc, NativeChar** argv);
 
 /// The arguments given to adoptArguments, argument zero first.
-std::span<const wchar_t* const> processArguments();
+std::span<const NativeChar* const> processArguments();
 
 // A file's identity on its volume: two paths name the same file exactly when
 // both identities are known and equal.
@@ -74,7 +77,7 @@ struct OwnFile {
 
 /// The file that `path` names (links followed). False when its identity
 /// cannot be learnt; `own` is then left unknown.
-bool ownFileOfPath(const wchar_t* path, OwnFile& own);
+bool ownFileOfPath(const NativeChar* path, OwnFile& own);
 
 /// The regular file behind an open stream. False when its identity cannot be
 /// learnt or the stream writes to something else (a terminal, a pipe, a
@@ -90,18 +93,17 @@ bool ownFileOfRunningProgram(OwnFile& own);
 /// system's rules for typed paths would make of them. True when `path` names
 /// an existing directory (links followed); an empty path names the current
 /// directory.
-bool adoptWalkRoot(const wchar_t* path);
+bool adoptWalkRoot(const NativeChar* path);
 
 /// Puts the current directory into `buffer`, zero-terminated. False when it
 /// cannot be had or does not fit: the system's error code is then set for
 /// lastSystemError().
-bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]);
+bool currentDirectory(NativeChar (&buffer)[PATH_CAPACITY]);
 
-// An open directory listing. The members are the implementation's own, but
-// for `id`: the listed directory's identity, where the system tells it.
+// An open directory listing: the system's state for it, and the listed
+// directory's identity where the system tells it.
 struct DirListing {
-    void* handle = nullptr;
-    std::uint64_t volume = 0;
+    void* system = nullptr;
     FileId id;
 };
 
@@ -114,24 +116,19 @@ enum class EntryKind : std::uint8_t {
     Unknown,    // a link whose target cannot be examined: its open tells why
 };
 
-// One entry of a listing: its name, its kind, and its identity when the
-// listing knows it without asking further.
+// One entry of a listing. The name lasts until the next entry is read.
 struct DirEntry {
-    wchar_t name[PATH_CAPACITY];
-    EntryKind kind;
-    FileId id;
-    // The name in the system's own bytes, zero-terminated, where the system
-    // names files in bytes; empty elsewhere. It lasts until the next entry.
-    std::string_view nameBytes;
+    const NativeChar* name = nullptr;
+    EntryKind kind = EntryKind::Unknown;
+    FileId id;  // where the listing tells it without asking further
 };
 
-/// Opens a listing of `directory` and gives its first entry, or sets `atEnd`
-/// when the directory holds none at all (a drive's empty root). `pattern` is
-/// the directory joined with "*", for systems that list by pattern; an empty
-/// directory path is the current directory. False: the system's error code
-/// is set and nothing is open.
-bool openListing(const wchar_t* directory, const wchar_t* pattern, DirListing& listing,
-                 DirEntry& first, bool& atEnd);
+/// Opens a listing of the directory that `pattern` names, the directory's
+/// path joined with "*" (an empty directory path is the current directory),
+/// and gives its first entry, or sets `atEnd` when the directory holds none
+/// at all (a drive's empty root). False: the system's error code is set and
+/// nothing is open.
+bool openListing(const NativeChar* pattern, DirListing& listing, DirEntry& first, bool& atEnd);
 
 /// Gives the next entry. False at the end of the listing with `atEnd` set,
 /// or on a failure with `atEnd` clear and the system's error code set.
@@ -140,79 +137,67 @@ bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd);
 /// Closes a listing that openListing opened.
 void closeListing(DirListing& listing);
 
-// Whether a file's first bytes were in memory, as far as the system tells,
-// or else as the time of the first read tells. Unknown: no read was looked at.
-enum class CacheState : std::uint8_t { Cached, NotCached, Unknown };
-
-// Where the system cannot tell, a first read slower than this waited for a
-// device (or lost the processor, which the walk's next look tells apart).
-inline CacheState cacheStateByTime(std::chrono::steady_clock::time_point readStart) {
-    constexpr std::chrono::microseconds SLOW_READ{100};
-    return std::chrono::steady_clock::now() - readStart > SLOW_READ ? CacheState::NotCached
-                                                                   : CacheState::Cached;
-}
-
 // A file open for reading.
 struct File {
     std::intptr_t handle = -1;
-    FileId id;              // known where the listing or the open tells it cheaply
+    FileId id;              // known where the open tells it cheaply; else see fileIdentity
     bool isRegular = true;  // false: a device or pipe stood behind the name
-    // Set before the first read to learn whether the bytes were in memory: that
-    // read then first declines to wait for a device, or is timed, and tells
-    // in `cache`. What the reads give is the same either way.
-    mutable bool lookAtCache = false;
-    mutable CacheState cache = CacheState::Unknown;
 };
 
-/// Opens a file for reading without ever blocking on it: the entry `entry` of
-/// the open `listing` when both are given (`path` is then its full path),
-/// else the file at `path`. With `wantId`, `file.id` is filled
-/// even where that costs a call. False when it cannot be opened: errno is
-/// then set and nothing is open.
-bool openFile(const wchar_t* path, const DirListing* listing, const DirEntry* entry, bool wantId,
-              File& file);
+/// Opens `entry` of the open `listing` for reading, without ever blocking on
+/// it. False when it cannot be opened: errno is then set and nothing is open.
+bool openEntry(const DirListing& listing, const DirEntry& entry, File& file);
 
-/// Reads into `buffer` until it is full or the file ends. `got` tells how
-/// many bytes arrived. False when a read failed, with errno set.
-bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got);
+/// Opens the file at `path` for reading as openEntry does.
+bool openPath(const NativeChar* path, File& file);
+
+/// Fills `file.id` where the open did not; false when it cannot be learnt.
+bool fileIdentity(File& file);
+
+// Whether a file's first bytes were in memory, as far as the system tells.
+enum class CacheState : std::uint8_t { Cached, NotCached, Unknown };
+
+/// Reads into `buffer` from `offset` on until it is full or the file ends.
+/// `got` tells how many bytes arrived. With `look`, the first read declines
+/// to wait for a device and tells in `look` whether the bytes were in memory
+/// (Unknown where the system cannot tell); what the reads give is the same
+/// either way. False when a read failed, with errno set.
+bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                std::size_t& got, CacheState* look = nullptr);
 
 /// The size of an open file in bytes. False when it cannot be learnt, with
 /// errno set.
 bool fileSize(const File& file, std::uint64_t& size);
 
-/// Reads into `buffer` from `offset` on until it is full or the file ends,
-/// wherever earlier reads left off. `got` tells how many bytes arrived.
-/// False when a read failed, with errno set.
-bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                std::size_t& got);
-
-/// Closes a file that openFile opened.
+/// Closes a file that openEntry or openPath opened.
 void closeFile(File& file);
-
-// True where readAhead reads the bytes itself and so waits for them: the
-// look-ahead then needs more helpers to keep as many requests in flight.
-extern const bool READ_AHEAD_WAITS;
 
 /// Asks the system to bring the first scratch.size() bytes of the regular
 /// file at `path` into memory, for a read that follows soon; where it takes
 /// no such request, reads them into `scratch`. Opens without ever blocking
 /// and writes nothing; a file that cannot be read ahead is passed over.
-void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch);
+void readAhead(const NativeChar* path, std::span<std::uint8_t> scratch);
 
 /// Opens the report file as a text stream for writing ("w") or appending
 /// ("a"). Null on failure, with errno set.
-std::FILE* openOutputFile(const wchar_t* path, bool append);
+std::FILE* openOutputFile(const NativeChar* path, bool append);
 
-/// Puts `count` bytes on a stream that no other thread writes, without
-/// locking it. Failures show in the stream's error indicator.
-void putBytes(const char* bytes, std::size_t count, std::FILE* stream);
+/// Puts a path into `out` as the report's bytes: as the system names it, or
+/// with `utf8` in UTF-8. False, with errno set, when it cannot be written
+/// so: where the report's bytes are each one character, a character above
+/// 0xFF has none.
+bool pathBytes(const NativeChar* path, bool utf8, std::span<char, 4 * PATH_CAPACITY> out,
+               std::size_t& length);
 
-/// Puts one row, `count` bytes that end in a line break, on `stream`, a
-/// terminal (isTerminal), so that it shows at once: in one write, of the
-/// characters that the stream would make of the bytes, or of the UTF-8 they
-/// hold with `utf8` where the terminal takes characters. False when the row
-/// did not arrive whole.
-bool putTerminalRow(const char* bytes, std::size_t count, bool utf8, std::FILE* stream);
+/// Puts `bytes` on a stream that no other thread writes. Failures show in the
+/// stream's error indicator.
+void putBytes(std::string_view bytes, std::FILE* stream);
+
+/// Puts one row that ends in a line break on `stream`, a terminal
+/// (isTerminal), so that it shows at once and whole: as the characters that
+/// the stream would make of the bytes, or of the UTF-8 they hold with `utf8`
+/// where the terminal takes characters. False when the row did not arrive.
+bool putTerminalRow(std::string_view bytes, bool utf8, std::FILE* stream);
 
 /// True when `stream` is a terminal or console, which a person may be reading;
 /// a device that merely looks like one (a null device) is not.
@@ -221,7 +206,10 @@ bool isTerminal(std::FILE* stream);
 /// The error code that the last failed system call of this thread left.
 std::uint32_t lastSystemError();
 
-/// The system's text for an error code, zero-terminated and cut to fit.
-void systemErrorText(std::uint32_t code, std::span<wchar_t> text);
+/// The system's text for an error code as bytes for standard error,
+/// zero-terminated and cut to fit.
+void systemErrorText(std::uint32_t code, std::span<char> text);
 
 }  // namespace platform
+
+using platform::NativeChar;

@@ -17,25 +17,39 @@
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace platform {
 
-const bool PATH_UNITS_ARE_UTF16 = true;
-const wchar_t PATH_SEPARATOR = L'\\';
+const NativeChar PATH_SEPARATOR = L'\\';
 
 // Windows takes either slash as a separator.
-bool isTrailingSeparator(wchar_t unit) { return unit == L'\\' || unit == L'/'; }
+bool isTrailingSeparator(NativeChar unit) { return unit == L'\\' || unit == L'/'; }
 
 namespace {
 
-std::vector<const wchar_t*> argumentList;
+std::span<const NativeChar* const> arguments;
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-HANDLE findHandle(const DirListing& listing) { return static_cast<HANDLE>(listing.handle); }
+// A listing's own state: the system's search, the entry it gave last, and
+// the listed directory as the system's calls reach it, ending in a
+// backslash, to which each entry's name is joined.
+struct ListingState {
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAW found;
+    std::wstring directory;
+};
+
+ListingState& stateOf(const DirListing& listing) {
+    return *static_cast<ListingState*>(listing.system);
+}
+
+HANDLE osHandle(const File& file) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(file.handle)));
+}
 
 // The longest path that the wide calls take in the \\?\ form, terminator
 // included.
@@ -208,17 +222,34 @@ bool ownFileOfNamedFile(const wchar_t* path, OwnFile& own) {
 }
 
 void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
-    std::size_t i = 0;
-    for (; found.cFileName[i] != L'\0' && i + 1 < PATH_CAPACITY; ++i) {
-        entry.name[i] = found.cFileName[i];
-    }
-    entry.name[i] = L'\0';
+    entry.name = found.cFileName;
     // A link to a directory carries the directory bit and is walked as one.
     // The listing shows no devices: whatever is not a directory is taken for
     // a file, and its open tells what it is.
     entry.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Directory
                                                                           : EntryKind::File;
     entry.id = FileId{};
+}
+
+// Opens a file at a path in the system's form, for reading.
+bool openSystemPath(const SystemPath& path, File& file) {
+    int fd = -1;
+    const errno_t error =
+        _wsopen_s(&fd, path.units, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0);
+    if (error != 0 || fd < 0) {
+        errno = error != 0 ? error : EINVAL;
+        return false;
+    }
+    file.handle = fd;
+    // A console, printer port or pipe behind the name is never read: reading
+    // one can wait for ever.
+    file.isRegular = GetFileType(osHandle(file)) == FILE_TYPE_DISK;
+    return true;
+}
+
+// The errno value for a failed read's system error code.
+int readErrno(DWORD code) {
+    return code == ERROR_ACCESS_DENIED || code == ERROR_LOCK_VIOLATION ? EACCES : EIO;
 }
 
 }  // namespace
@@ -232,13 +263,13 @@ bool stdoutReaderGone() { return false; }
 
 void endAsBrokenPipe() {}
 
-void adoptArguments(int argc, wchar_t** argv) {
-    argumentList.assign(argv, argv + argc);
+void adoptArguments(int argc, NativeChar** argv) {
+    arguments = {argv, static_cast<std::size_t>(argc)};
 }
 
-std::span<const wchar_t* const> processArguments() { return argumentList; }
+std::span<const NativeChar* const> processArguments() { return arguments; }
 
-bool ownFileOfPath(const wchar_t* path, OwnFile& own) { return ownFileOfNamedFile(path, own); }
+bool ownFileOfPath(const NativeChar* path, OwnFile& own) { return ownFileOfNamedFile(path, own); }
 
 bool ownFileOfStream(std::FILE* stream, OwnFile& own) {
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
@@ -259,7 +290,7 @@ bool ownFileOfRunningProgram(OwnFile& own) {
     return ownFileOfNamedFile(path.units, own);
 }
 
-bool adoptWalkRoot(const wchar_t* path) {
+bool adoptWalkRoot(const NativeChar* path) {
     rootAsGiven = path;
     // The prefix that the walk builds every path from: the system resolves it
     // as it always resolved the paths that started with it.
@@ -279,7 +310,7 @@ bool adoptWalkRoot(const wchar_t* path) {
     return isDirectory(rootForSystem.c_str());
 }
 
-bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]) {
+bool currentDirectory(NativeChar (&buffer)[PATH_CAPACITY]) {
     const DWORD length = GetCurrentDirectoryW(PATH_CAPACITY, buffer);
     if (length == 0) {
         buffer[0] = L'\0';
@@ -294,21 +325,20 @@ bool currentDirectory(wchar_t (&buffer)[PATH_CAPACITY]) {
     return true;
 }
 
-bool openListing(const wchar_t* /*directory*/, const wchar_t* pattern, DirListing& listing,
-                 DirEntry& first, bool& atEnd) {
+bool openListing(const NativeChar* pattern, DirListing& listing, DirEntry& first, bool& atEnd) {
     listing = DirListing{};
     atEnd = false;
     SystemPath path;
     if (!toSystemPath(pattern, path)) {
         return false;
     }
-    WIN32_FIND_DATAW found;
-    const HANDLE handle =
-        FindFirstFileExW(path.units, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    const DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    auto state = std::make_unique<ListingState>();
+    state->find = FindFirstFileExW(path.units, FindExInfoBasic, &state->found,
+                                   FindExSearchNameMatch, nullptr, 0);
+    const DWORD error = state->find == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     // The directory itself: the pattern without its "*".
     path.units[std::wcslen(path.units) - 1] = L'\0';
-    if (handle == INVALID_HANDLE_VALUE) {
+    if (state->find == INVALID_HANDLE_VALUE) {
         // A drive's root lists no "." or "..": when empty it has no first
         // entry at all, and is an empty listing all the same.
         atEnd = error == ERROR_FILE_NOT_FOUND && isDirectory(path.units);
@@ -316,19 +346,20 @@ bool openListing(const wchar_t* /*directory*/, const wchar_t* pattern, DirListin
         if (!atEnd) {
             return false;
         }
-    } else {
-        listing.handle = handle;
-        fillEntry(found, first);
+        return true;
     }
+    state->directory = path.units;
+    fillEntry(state->found, first);
     // One identity per directory tells whether the run's own files may lie
     // in it; the listing gives none for its entries.
     listing.id = idOfNamedFile(path.units);
+    listing.system = state.release();
     return true;
 }
 
 bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd) {
-    WIN32_FIND_DATAW found;
-    if (!FindNextFileW(findHandle(listing), &found)) {
+    ListingState& state = stateOf(listing);
+    if (!FindNextFileW(state.find, &state.found)) {
         // ERROR_NO_MORE_FILES, or no error code at all, is the normal end of
         // a listing.
         const DWORD error = GetLastError();
@@ -336,88 +367,87 @@ bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd) {
         return false;
     }
     atEnd = false;
-    fillEntry(found, entry);
+    fillEntry(state.found, entry);
     return true;
 }
 
 void closeListing(DirListing& listing) {
-    if (listing.handle != nullptr) {
-        FindClose(findHandle(listing));
-        listing.handle = nullptr;
+    if (listing.system != nullptr) {
+        FindClose(stateOf(listing).find);
+        delete &stateOf(listing);
+        listing.system = nullptr;
     }
 }
 
-bool openFile(const wchar_t* path, const DirListing* /*listing*/, const DirEntry* /*entry*/,
-              bool wantId, File& file) {
+bool openEntry(const DirListing& listing, const DirEntry& entry, File& file) {
+    file = File{};
+    SystemPath path;
+    if (!joinSystemPath(stateOf(listing).directory, entry.name, path)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return openSystemPath(path, file);
+}
+
+bool openPath(const NativeChar* path, File& file) {
     file = File{};
     SystemPath systemPath;
     if (!toSystemPath(path, systemPath)) {
         errno = GetLastError() == ERROR_FILENAME_EXCED_RANGE ? ENAMETOOLONG : EINVAL;
         return false;
     }
-    int fd = -1;
-    const errno_t error = _wsopen_s(&fd, systemPath.units, _O_RDONLY | _O_BINARY | _O_NOINHERIT,
-                                    _SH_DENYNO, 0);
-    if (error != 0 || fd < 0) {
-        errno = error != 0 ? error : EINVAL;
-        return false;
-    }
-    file.handle = fd;
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    // A console, printer port or pipe behind the name is never read: reading
-    // one can wait for ever.
-    file.isRegular = GetFileType(handle) == FILE_TYPE_DISK;
-    if (wantId) {
-        // The listing gives no identity; the open handle does, without a
-        // second open. The walk asks only in a directory that may hold one of
-        // the run's own files.
-        file.id = idOfHandle(handle);
-    }
-    return true;
+    return openSystemPath(systemPath, file);
 }
 
-bool readFile(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+// The listing gives no identity; the open handle does, without a second
+// open. The walk asks only in a directory that may hold one of the run's
+// own files.
+bool fileIdentity(File& file) {
+    if (!file.id.known) {
+        file.id = idOfHandle(osHandle(file));
+    }
+    return file.id.known;
+}
+
+// Each read says where it reads, so that no call moves the file's position
+// first. The system does not tell whether the bytes were in memory.
+bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                std::size_t& got, CacheState* look) {
+    if (look != nullptr) {
+        *look = CacheState::Unknown;
+    }
     got = 0;
-    // The system does not tell whether the bytes were in memory: the time of
-    // the read does.
-    const bool timed = file.lookAtCache && !buffer.empty();
-    file.lookAtCache = false;
-    const auto readStart = timed ? std::chrono::steady_clock::now()
-                                 : std::chrono::steady_clock::time_point{};
     while (got < buffer.size()) {
-        const std::size_t want = std::min<std::size_t>(buffer.size() - got, 1u << 30);
-        const int n = _read(static_cast<int>(file.handle), buffer.data() + got,
-                            static_cast<unsigned>(want));
-        if (n < 0) {
+        const std::uint64_t at = offset + got;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const auto want = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - got, 1u << 30));
+        DWORD n = 0;
+        if (!ReadFile(osHandle(file), buffer.data() + got, want, &n, &where)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_HANDLE_EOF) {
+                break;
+            }
+            errno = readErrno(error);
             return false;
         }
         if (n == 0) {
             break;
         }
-        got += static_cast<std::size_t>(n);
-    }
-    if (timed) {
-        file.cache = cacheStateByTime(readStart);
+        got += n;
     }
     return true;
 }
 
 bool fileSize(const File& file, std::uint64_t& size) {
-    const __int64 length = _filelengthi64(static_cast<int>(file.handle));
-    if (length < 0) {
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(osHandle(file), &length)) {
+        errno = readErrno(GetLastError());
         return false;
     }
-    size = static_cast<std::uint64_t>(length);
+    size = static_cast<std::uint64_t>(length.QuadPart);
     return true;
-}
-
-bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                std::size_t& got) {
-    got = 0;
-    if (_lseeki64(static_cast<int>(file.handle), static_cast<__int64>(offset), SEEK_SET) < 0) {
-        return false;
-    }
-    return readFile(file, buffer, got);
 }
 
 void closeFile(File& file) {
@@ -427,10 +457,8 @@ void closeFile(File& file) {
     }
 }
 
-// Windows has no read that declines to wait; the look-ahead goes by time.
-const bool READ_AHEAD_WAITS = true;
-
-void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch) {
+// Windows takes no request to bring a file into memory: the bytes are read.
+void readAhead(const NativeChar* path, std::span<std::uint8_t> scratch) {
     SystemPath systemPath;
     if (!toSystemPath(path, systemPath)) {
         return;
@@ -449,7 +477,7 @@ void readAhead(const wchar_t* path, std::span<std::uint8_t> scratch) {
     CloseHandle(handle);
 }
 
-std::FILE* openOutputFile(const wchar_t* path, bool append) {
+std::FILE* openOutputFile(const NativeChar* path, bool append) {
     std::FILE* file = nullptr;
     // "w" and "a" alone: the runtime's default text mode stores "\n" as CR LF.
     const errno_t error = _wfopen_s(&file, path, append ? L"a" : L"w");
@@ -460,41 +488,60 @@ std::FILE* openOutputFile(const wchar_t* path, bool append) {
     return file;
 }
 
-// The runtime has no unlocked form of fwrite; one lock a row costs little.
-void putBytes(const char* bytes, std::size_t count, std::FILE* stream) {
-    std::fwrite(bytes, 1, count, stream);
+bool pathBytes(const NativeChar* path, bool utf8, std::span<char, 4 * PATH_CAPACITY> out,
+               std::size_t& length) {
+    const int units = static_cast<int>(std::wcslen(path));
+    if (utf8) {
+        // The system's own reading: a lone surrogate becomes U+FFFD.
+        const int bytes = units == 0 ? 0
+                                     : WideCharToMultiByte(CP_UTF8, 0, path, units, out.data(),
+                                                           static_cast<int>(out.size()), nullptr,
+                                                           nullptr);
+        length = static_cast<std::size_t>(bytes);
+        return bytes != 0 || units == 0;
+    }
+    for (int i = 0; i < units; ++i) {
+        if (static_cast<std::uint32_t>(path[i]) > 0xFF) {
+            errno = EILSEQ;
+            return false;
+        }
+        out[static_cast<std::size_t>(i)] = static_cast<char>(path[i]);
+    }
+    length = static_cast<std::size_t>(units);
+    return true;
 }
 
-// The runtime hands a console its text mode's characters (each byte the
-// character of its value, a line break CR LF) through a path that costs a
-// console several times the one call made here, which a person reading
-// thousands of rows waits for. A row too long for the buffer goes the
-// runtime's way.
-bool putTerminalRow(const char* bytes, std::size_t count, bool utf8, std::FILE* stream) {
-    constexpr std::size_t ROOM = 4096;
-    static wchar_t characters[ROOM + 2];
-    if (count == 0 || count > ROOM || bytes[count - 1] != '\n' || std::fflush(stream) != 0) {
-        std::fwrite(bytes, 1, count, stream);
-        return std::fflush(stream) == 0 && std::ferror(stream) == 0;
+// The runtime has no unlocked form of fwrite; one lock a row costs little.
+void putBytes(std::string_view bytes, std::FILE* stream) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+}
+
+// A console takes characters: the row's bytes each the character of its
+// value, or its UTF-8, with the line break as CR LF, in one write so that
+// the row shows whole.
+bool putTerminalRow(std::string_view bytes, bool utf8, std::FILE* stream) {
+    if (std::fflush(stream) != 0) {
+        return false;
     }
-    const int text = static_cast<int>(count - 1);
-    int units = text;
-    if (utf8) {
+    static std::wstring characters;
+    const std::string_view text = bytes.substr(0, bytes.size() - 1);
+    characters.assign(text.size() + 2, L'\0');
+    int units = static_cast<int>(text.size());
+    if (utf8 && !text.empty()) {
         // Never more units than bytes; a malformed sequence becomes U+FFFD.
-        units = text == 0 ? 0 : MultiByteToWideChar(CP_UTF8, 0, bytes, text, characters, text);
-        if (units == 0 && text != 0) {
+        units = MultiByteToWideChar(CP_UTF8, 0, text.data(), units, characters.data(), units);
+        if (units == 0) {
             return false;
         }
     } else {
-        for (int i = 0; i < text; ++i) {
-            characters[i] = static_cast<unsigned char>(bytes[i]);
-        }
+        std::transform(text.begin(), text.end(), characters.begin(),
+                       [](char byte) { return static_cast<wchar_t>(static_cast<unsigned char>(byte)); });
     }
-    characters[units++] = L'\r';
-    characters[units++] = L'\n';
+    characters[static_cast<std::size_t>(units++)] = L'\r';
+    characters[static_cast<std::size_t>(units++)] = L'\n';
     DWORD written = 0;
-    return WriteConsoleW(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), characters,
-                         static_cast<DWORD>(units), &written, nullptr) != 0 &&
+    return WriteConsoleW(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))),
+                         characters.data(), static_cast<DWORD>(units), &written, nullptr) != 0 &&
            written == static_cast<DWORD>(units);
 }
 
@@ -507,7 +554,7 @@ bool isTerminal(std::FILE* stream) {
 
 std::uint32_t lastSystemError() { return GetLastError(); }
 
-void systemErrorText(std::uint32_t code, std::span<wchar_t> text) {
+void systemErrorText(std::uint32_t code, std::span<char> text) {
     if (text.empty()) {
         return;
     }
@@ -517,28 +564,17 @@ void systemErrorText(std::uint32_t code, std::span<wchar_t> text) {
         nullptr, code, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
     if (length == 0 || message == nullptr) {
         // No text for this code: its number at least.
-        wchar_t digits[10];
-        std::size_t count = 0;
-        do {
-            digits[count++] = static_cast<wchar_t>(L'0' + code % 10);
-            code /= 10;
-        } while (code != 0);
-        std::size_t i = 0;
-        for (const wchar_t* p = L"System error "; *p != L'\0' && i + 1 < text.size(); ++p) {
-            text[i++] = *p;
-        }
-        while (count != 0 && i + 1 < text.size()) {
-            text[i++] = digits[--count];
-        }
-        text[i] = L'\0';
+        std::snprintf(text.data(), text.size(), "System error %lu",
+                      static_cast<unsigned long>(code));
         return;
     }
-    // Written as returned, its own line end included.
+    // Written as returned, its own line end included; a character that no
+    // byte stands for shows as '?'.
     std::size_t i = 0;
     for (; i < length && message[i] != L'\0' && i + 1 < text.size(); ++i) {
-        text[i] = message[i];
+        text[i] = static_cast<std::uint32_t>(message[i]) <= 0xFF ? static_cast<char>(message[i]) : '?';
     }
-    text[i] = L'\0';
+    text[i] = '\0';
     LocalFree(message);
 }
 

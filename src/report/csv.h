@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "header/rom_header.h"
 
@@ -27,29 +29,34 @@ struct RowStyle {
     bool flushEachRow = false;  // a person reads it: each row shows as it is written
 };
 
-// A row's path as the report's bytes already, in two parts: its folder with
-// the separator, and its name. The walk has them where the system names files
-// in bytes, and the row then need not convert the path's units again.
-struct PathBytes {
-    std::string_view folder;
-    std::string_view name;
+// Where the rows of a run go and how, and the room in which each is gathered
+// before it is handed to its stream in one piece.
+struct Report {
+    std::FILE* file = nullptr;  // the output file; null when there is none
+    bool toStdout = false;      // -stdout, or implied by -nofile
+    RowStyle fileStyle;
+    RowStyle stdoutStyle;
+    std::vector<char> row;  // grows to the longest row once, then stays
 };
 
-/// Writes the row of one decoded ROM whose file is `path`; `member`, when
-/// given, names the archive entry that held it, after the path and "#".
-/// `bytes`, when given, is `path` as the report's bytes.
-/// False after a failure, which has been reported: the path cannot be
-/// written in the report's encoding (nothing written), or the stream's error
-/// indicator is set after the row.
-bool writeCsvRow(std::FILE* stream, const CartHeaderInfo& info, const wchar_t* path,
-                 const RowStyle& style = {}, const std::string_view* member = nullptr,
-                 const PathBytes* bytes = nullptr);
+// One row's subject: a decoded ROM, the file that holds it, and the archive
+// entry it came from, if any.
+struct RowSubject {
+    const CartHeaderInfo& info;
+    const NativeChar* path;
+    std::optional<std::string_view> member;
+};
 
-// The texts of the coded columns.
-const char* colorGbText(std::int32_t value);
-const char* superGbText(std::int32_t value);
-const char* pakTypeText(std::int32_t code);
-const char* romSizeText(std::int32_t code);
-const char* ramSizeText(std::int32_t code);
-const char* destinationText(std::int32_t code);
-const char* checkText(Check check);
+/// Writes the row of `subject` to `stream` in `style`. False after a
+/// failure, which has been reported: the path cannot be written in the
+/// report's encoding (nothing written), or the stream's error indicator is
+/// set after the row.
+bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& style,
+                 std::vector<char>& room);
+
+/// Writes the row of `subject` to the report's file, then to standard output
+/// when asked. False after a failure, which has been reported.
+bool writeRows(Report& report, const RowSubject& subject);
+
+/// The text of a cartridge type byte.
+std::string_view pakTypeText(std::int32_t code);

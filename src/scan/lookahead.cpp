@@ -2,80 +2,26 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <cstdint>
+#include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
+#include <string_view>
 #include <system_error>
-#include <thread>
-
-#include "header/rom_header.h"
-#include "scan/path.h"
-#include "scan/scan.h"
 
 namespace {
 
-// How many helpers ask for files at once: two keep a device busy when a
-// request returns at once, eight when each one waits for its bytes. And how
-// many files ahead of the walk: a cold device answers in a few milliseconds,
-// in which a walk that finds its files in memory gets through hundreds.
-constexpr std::size_t HELPERS_THAT_ASK = 2;
-constexpr std::size_t HELPERS_THAT_READ = 8;
-constexpr std::size_t DISTANCE = 1024;
+// How many helpers ask for files at once.
+constexpr std::size_t HELPERS = 8;
 
-// Until the helpers start, the walk looks at one file in this many whether
-// its bytes are in memory; they start when three looks in a row find that
-// they are not. Fewer may have met files that the system has just evicted
-// from a tree that is otherwise in memory, where helpers cost a run dearly.
-constexpr std::uint64_t LOOK_EVERY = 32;
-constexpr int COLD_LOOKS_TO_START = 3;
-
-enum class Mode : std::uint8_t { Off, OnDemand, Always };
-
-}  // namespace
-
-struct Lookahead {
-    Mode mode = Mode::Off;
-    const wchar_t* root = nullptr;
-    const WalkSettings* walk = nullptr;
-    // The walk's own: files it has come to, whether the helpers run, and
-    // what its looks found.
-    std::uint64_t walked = 0;
-    bool started = false;
-    int coldLooks = 0;    // in a row
-
-    // Shared once the helpers run, under `lock`. Files are numbered in the
-    // walk's order from 0: the walk is done with the first `passed` of them,
-    // the shadow walk has listed `listed` and the helpers have taken `taken`.
-    std::mutex lock;
-    std::condition_variable shadowWakes;
-    std::condition_variable helpersWake;
-    std::uint64_t passed = 0;
-    std::uint64_t listed = 0;
-    std::uint64_t taken = 0;
-    bool shadowWaits = false;   // until the walk has come half the distance nearer
-    std::size_t helpersWaiting = 0;
-    bool shadowDone = false;
-    bool stopping = false;
-    // File number n is at n % DISTANCE; an empty path is a file the walk
-    // opens but that is not read ahead.
-    PathBuffer ring[DISTANCE];
-
-    std::thread shadow;
-    std::thread helpers[std::max(HELPERS_THAT_ASK, HELPERS_THAT_READ)];
-};
-
-namespace {
-
-Lookahead state;
+// Where the system cannot tell, a first read slower than this waited for a
+// device (or lost the processor, which the next looks tell apart).
+constexpr std::chrono::microseconds SLOW_READ{100};
 
 // Hands the walk's next file to the helpers, once it is less than the full
 // distance ahead of the walk; `path` null when it is not to be read ahead.
 // False when the look-ahead stops.
-bool offer(Lookahead& ahead, const wchar_t* path) {
+bool offer(Lookahead& ahead, const NativeChar* path) {
     std::unique_lock<std::mutex> hold(ahead.lock);
-    if (ahead.listed >= ahead.passed + DISTANCE) {
+    if (ahead.listed >= ahead.passed + LOOKAHEAD_DISTANCE) {
         // Woken only when the walk has come half way, not at every file.
         ahead.shadowWaits = true;
         ahead.shadowWakes.wait(hold, [&] { return ahead.stopping || !ahead.shadowWaits; });
@@ -87,9 +33,10 @@ bool offer(Lookahead& ahead, const wchar_t* path) {
     if (number < ahead.passed) {
         return true;  // the walk is past it already
     }
-    PathBuffer& slot = ahead.ring[number % DISTANCE];
-    if (path == nullptr || !copyPath(slot, path)) {
-        slot[0] = L'\0';
+    PathBuffer& slot = ahead.ring[number % LOOKAHEAD_DISTANCE].path;
+    slot[0] = NATIVE('\0');
+    if (path != nullptr) {
+        copyPath(slot, path);
     }
     if (ahead.helpersWaiting != 0) {
         ahead.helpersWake.notify_one();
@@ -97,49 +44,21 @@ bool offer(Lookahead& ahead, const wchar_t* path) {
     return true;
 }
 
-// Lists `directory` as the walk does and offers each file that the walk will
-// open, in its order. False when the look-ahead stops, or where the walk
-// itself will fail and end.
-bool shadowDirectory(Lookahead& ahead, const wchar_t* directory) {
-    PathBuffer pattern;
-    platform::DirListing listing;
-    platform::DirEntry entry;
-    bool atEnd = false;
-    if (!joinPath(pattern, directory, L"*") ||
-        !platform::openListing(directory, pattern, listing, entry, atEnd)) {
-        return false;
-    }
-    PathBuffer path;
-    bool going = true;
-    while (going && !atEnd) {
-        if (!joinPath(path, directory, entry.name)) {
-            going = false;
-            break;
-        }
-        switch (entryUse(*ahead.walk, entry, path)) {
-            case EntryUse::Descend:
-                going = shadowDirectory(ahead, path);
-                break;
-            case EntryUse::Read:
-                // A link whose target cannot be examined is opened by the
-                // walk, but only to learn why it fails.
-                going = offer(ahead, entry.kind == platform::EntryKind::File ? path : nullptr);
-                break;
-            case EntryUse::NotARom:
-            case EntryUse::PassOver:
-                break;
-        }
-        // A listing that fails part way ends the walk there.
-        if (going && !platform::nextEntry(listing, entry, atEnd)) {
-            going = atEnd;
-        }
-    }
-    platform::closeListing(listing);
-    return going;
-}
-
+// Walks the tree as the walk does, quietly, and offers each file that the
+// walk will open, in its order, until the walk ends.
 void runShadow(Lookahead* ahead) {
-    shadowDirectory(*ahead, ahead->root);
+    TreeCursor cursor;
+    if (startWalk(cursor, ahead->root, *ahead->rules, true)) {
+        WalkFile file;
+        bool going = true;
+        while (going && nextFile(cursor, file)) {
+            // A link whose target cannot be examined is opened by the walk,
+            // but only to learn why it fails.
+            going = offer(*ahead, file.entry->kind == platform::EntryKind::File ? file.path
+                                                                                 : nullptr);
+        }
+        endWalk(cursor);
+    }
     const std::lock_guard<std::mutex> hold(ahead->lock);
     ahead->shadowDone = true;
     ahead->helpersWake.notify_all();
@@ -165,10 +84,7 @@ bool takeFile(Lookahead& ahead, PathBuffer& path) {
         ahead.helpersWake.wait(hold);
         --ahead.helpersWaiting;
     }
-    // The slot holds a path that fitted, or none.
-    if (!copyPath(path, ahead.ring[ahead.taken++ % DISTANCE])) {
-        path[0] = L'\0';
-    }
+    copyPath(path, ahead.ring[ahead.taken++ % LOOKAHEAD_DISTANCE].path);
     return true;
 }
 
@@ -176,7 +92,7 @@ void runHelper(Lookahead* ahead) {
     PathBuffer path;
     std::uint8_t scratch[ROM_READ_SIZE];
     while (takeFile(*ahead, path)) {
-        if (path[0] != L'\0') {
+        if (path[0] != NATIVE('\0')) {
             platform::readAhead(path, scratch);
         }
     }
@@ -185,54 +101,49 @@ void runHelper(Lookahead* ahead) {
 void start(Lookahead& ahead) {
     ahead.started = true;
     ahead.passed = ahead.walked;
+    ahead.ring.resize(LOOKAHEAD_DISTANCE);
     const int saved = errno;
     // The library reports a thread that cannot be had only by throwing; the
     // walk then goes on with the helpers it has, or alone.
     try {
         ahead.shadow = std::thread(runShadow, &ahead);
-        const std::size_t helpers =
-            platform::READ_AHEAD_WAITS ? HELPERS_THAT_READ : HELPERS_THAT_ASK;
-        for (std::size_t i = 0; i < helpers; ++i) {
-            ahead.helpers[i] = std::thread(runHelper, &ahead);
+        while (ahead.helpers.size() < HELPERS) {
+            ahead.helpers.emplace_back(runHelper, &ahead);
         }
     } catch (const std::system_error&) {
     }
     errno = saved;
 }
 
-// Counts a look at a file and starts the helpers after enough cold ones.
-void look(Lookahead& ahead, bool cold) {
-    ahead.coldLooks = cold ? ahead.coldLooks + 1 : 0;
-    if (ahead.coldLooks == COLD_LOOKS_TO_START) {
-        start(ahead);
-    }
-}
-
 }  // namespace
 
-Lookahead& prepareLookahead(const wchar_t* directory, const WalkSettings& walk) {
-    const char* setting = std::getenv("CARTOLOG_LOOKAHEAD");
-    state.mode = Mode::OnDemand;
-    if (setting != nullptr && std::strcmp(setting, "off") == 0) {
-        state.mode = Mode::Off;
-    } else if (setting != nullptr && std::strcmp(setting, "on") == 0) {
-        state.mode = Mode::Always;
+bool countLook(LookCount& count, const FirstRead& look) {
+    if (!look.read) {
+        return false;
     }
-    state.root = directory;
-    state.walk = &walk;
-    state.walked = state.passed = state.listed = state.taken = 0;
-    state.started = state.shadowWaits = state.shadowDone = state.stopping = false;
-    state.coldLooks = 0;
-    return state;
+    const bool cold = look.state == platform::CacheState::NotCached ||
+                      (look.state == platform::CacheState::Unknown && look.took > SLOW_READ);
+    count.coldInARow = cold ? count.coldInARow + 1 : 0;
+    return count.coldInARow == 3;
+}
+
+void prepareLookahead(Lookahead& ahead, const NativeChar* root, const WalkRules& rules) {
+    const char* setting = std::getenv("CARTOLOG_LOOKAHEAD");
+    const std::string_view mode = setting != nullptr ? setting : "";
+    ahead.mode = mode == "off"  ? Lookahead::Mode::Off
+                 : mode == "on" ? Lookahead::Mode::Always
+                                : Lookahead::Mode::OnDemand;
+    ahead.root = root;
+    ahead.rules = &rules;
 }
 
 void approachFile(Lookahead& ahead) {
-    if (!ahead.started && ahead.mode == Mode::Always) {
+    if (!ahead.started && ahead.mode == Lookahead::Mode::Always) {
         start(ahead);
     } else if (ahead.started) {
         const std::lock_guard<std::mutex> hold(ahead.lock);
         ahead.passed = ahead.walked;
-        if (ahead.shadowWaits && ahead.listed <= ahead.passed + DISTANCE / 2) {
+        if (ahead.shadowWaits && ahead.listed <= ahead.passed + LOOKAHEAD_DISTANCE / 2) {
             ahead.shadowWaits = false;
             ahead.shadowWakes.notify_one();
         }
@@ -240,15 +151,14 @@ void approachFile(Lookahead& ahead) {
     ++ahead.walked;
 }
 
-void fileOpened(Lookahead& ahead, const platform::File& file) {
-    file.lookAtCache = ahead.mode == Mode::OnDemand && !ahead.started &&
-                       ahead.walked % LOOK_EVERY == 1;
+bool wantsLook(const Lookahead& ahead) {
+    return ahead.mode == Lookahead::Mode::OnDemand && !ahead.started &&
+           ahead.walked % LOOK_EVERY == 1;
 }
 
-void fileRead(Lookahead& ahead, const platform::File& file) {
-    // Only a file looked at and read tells.
-    if (file.cache != platform::CacheState::Unknown) {
-        look(ahead, file.cache == platform::CacheState::NotCached);
+void fileLooked(Lookahead& ahead, const FirstRead& look) {
+    if (countLook(ahead.looks, look)) {
+        start(ahead);
     }
 }
 
@@ -266,8 +176,6 @@ void endLookahead(Lookahead& ahead) {
         ahead.shadow.join();
     }
     for (std::thread& helper : ahead.helpers) {
-        if (helper.joinable()) {
-            helper.join();
-        }
+        helper.join();
     }
 }

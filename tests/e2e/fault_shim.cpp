@@ -38,9 +38,12 @@ OpenAt realOpenAt() {
 std::string_view actionFor(const char* path) {
     const char* fault = std::getenv("CARTOLOG_FAULT");
     const char* colon = fault != nullptr ? std::strchr(fault, ':') : nullptr;
-    const char* slash = std::strrchr(path, '/');
-    if (colon == nullptr || std::string_view(slash != nullptr ? slash + 1 : path) !=
-                                std::string_view(fault, static_cast<std::size_t>(colon - fault))) {
+    std::string_view name(path);
+    if (name.ends_with('/')) {  // a directory opened as "dir/"
+        name.remove_suffix(1);
+    }
+    name.remove_prefix(name.rfind('/') + 1);
+    if (colon == nullptr || name != std::string_view(fault, static_cast<std::size_t>(colon - fault))) {
         return {};
     }
     return colon + 1;

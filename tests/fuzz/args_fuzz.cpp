@@ -1,4 +1,4 @@
-// Any argument vector (the input as fuzz::splitWide cuts it) through
+// Any argument vector (the input cut on zero bytes) through
 // parseArguments, and the same pieces as a message format and its arguments
 // through the formatter. When the parse accepts, each path must be its whole
 // value, at most 259 units and terminated, and the flags exactly the bits of
@@ -8,10 +8,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <cwchar>
 #include <iterator>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/options.h"
@@ -21,18 +20,17 @@
 
 namespace {
 
-const std::pair<std::wstring, unsigned> OPTIONS[] = {
-    {L"-input", OPT_INPUT},       {L"-output", OPT_OUTPUT},     {L"-stdout", OPT_STDOUT},
-    {L"-nofile", OPT_NOFILE},     {L"-recursive", OPT_RECURSIVE}, {L"-headless", OPT_HEADLESS},
-    {L"-append", OPT_APPEND},     {L"-gui", OPT_GUI},           {L"-verify", OPT_VERIFY},
-    {L"-utf8", OPT_UTF8},         {L"-zip", OPT_ZIP},           {L"-help", OPT_HELP},
-    {L"--help", OPT_HELP},
-    {L"-h", OPT_HELP},            {L"-?", OPT_HELP},            {L"/?", OPT_HELP},
-    {L"-version", OPT_VERSION},   {L"--version", OPT_VERSION}};
+const std::pair<std::string, unsigned> OPTIONS[] = {
+    {"-input", OPT_INPUT},       {"-output", OPT_OUTPUT},       {"-stdout", OPT_STDOUT},
+    {"-nofile", OPT_NOFILE},     {"-recursive", OPT_RECURSIVE}, {"-headless", OPT_HEADLESS},
+    {"-append", OPT_APPEND},     {"-gui", OPT_GUI},             {"-verify", OPT_VERIFY},
+    {"-utf8", OPT_UTF8},         {"-zip", OPT_ZIP},             {"-help", OPT_HELP},
+    {"--help", OPT_HELP},        {"-h", OPT_HELP},              {"-?", OPT_HELP},
+    {"/?", OPT_HELP},            {"-version", OPT_VERSION},     {"--version", OPT_VERSION}};
 
-void checkParse(const std::vector<std::wstring>& pieces) {
-    std::vector<const wchar_t*> argv = {L"cartolog"};
-    for (const std::wstring& arg : pieces) {
+void checkParse(const std::vector<std::string>& pieces) {
+    std::vector<const char*> argv = {"cartolog"};
+    for (const std::string& arg : pieces) {
         argv.push_back(arg.c_str());
     }
     RunOptions options;
@@ -54,31 +52,31 @@ void checkParse(const std::vector<std::wstring>& pieces) {
         given |= OPTIONS[option].second;
         if (option < 2) {
             fuzz::require(i + 1 < pieces.size(), "a path option has its value");
-            const wchar_t* path = option == 0 ? options.inputPath : options.outputPath;
-            const std::size_t length = wcsnlen(path, platform::PATH_CAPACITY);
+            const char* path = option == 0 ? options.inputPath : options.outputPath;
+            const std::size_t length = strnlen(path, platform::PATH_CAPACITY);
             fuzz::require(length <= platform::PATH_MAX_LENGTH, "a path holds at most 259 units");
-            fuzz::require(std::wstring(path, length) == pieces[++i], "a path is its whole value");
+            fuzz::require(std::string(path, length) == pieces[++i], "a path is its whole value");
         }
     }
     fuzz::require(options.flags == given, "flags are exactly the options given");
 }
 
-void checkFormat(const std::vector<std::wstring>& pieces, std::size_t size, std::uint8_t pick) {
-    std::vector<const wchar_t*> args;
+void checkFormat(const std::vector<std::string>& pieces, std::size_t size, std::uint8_t pick) {
+    std::vector<diag::MessageArg> args;
     for (std::size_t i = 1; i < pieces.size(); ++i) {
-        args.push_back(pieces[i].c_str());
+        args.emplace_back(pieces[i].c_str());
     }
-    const wchar_t* format = pieces[0].c_str();
+    const char* format = pieces[0].c_str();
     const auto formatted = [&](std::size_t capacity) {
-        // Exactly `capacity` units on the heap, so that AddressSanitizer
+        // Exactly `capacity` bytes on the heap, so that AddressSanitizer
         // sees a write past them.
-        std::vector<wchar_t> out(capacity, L'\x7F');
+        std::vector<char> out(capacity, '\x7F');
         const std::size_t length = diag::formatMessage(out, format, args);
-        fuzz::require(capacity == 0 ? length == 0 : length < capacity && out[length] == L'\0',
-                      "at most size - 1 units kept, then a terminator");
-        return std::wstring(out.data(), length);
+        fuzz::require(capacity == 0 ? length == 0 : length < capacity && out[length] == '\0',
+                      "at most size - 1 bytes kept, then a terminator");
+        return std::string(out.data(), length);
     };
-    const std::wstring whole = formatted(size + 1);  // never longer than the input
+    const std::string whole = formatted(size + 1);  // never longer than the input
     for (const std::size_t capacity : {diag::MESSAGE_CAPACITY, std::size_t{pick % 64u}}) {
         fuzz::require(formatted(capacity) == whole.substr(0, capacity == 0 ? 0 : capacity - 1),
                       "a smaller buffer keeps the start of the message");
@@ -87,19 +85,23 @@ void checkFormat(const std::vector<std::wstring>& pieces, std::size_t size, std:
     errno = ERANGE;
     diag::reportErrorArgs(format, args);
     fuzz::require(errno == ERANGE, "reportError leaves errno alone");
-    std::string line;  // one byte per unit, '?' for a unit above 0xFF
-    for (const wchar_t unit : whole.substr(0, diag::MESSAGE_CAPACITY - 1)) {
-        line += static_cast<std::uint32_t>(unit) <= 0xFF ? static_cast<char>(unit) : '?';
-    }
     const std::string got = messages.contents();
-    fuzz::require(got == line + ": " + std::strerror(ERANGE) + "\n",
+    fuzz::require(got == whole.substr(0, diag::MESSAGE_CAPACITY - 1) + ": " +
+                             std::strerror(ERANGE) + "\n",
                   "reportError prints the message cut at 1023 characters", got);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::wstring> pieces = fuzz::splitWide(data, size);
+    std::vector<std::string> pieces(1);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            pieces.emplace_back();
+        } else {
+            pieces.back().push_back(static_cast<char>(data[i]));
+        }
+    }
     if (pieces.size() > 64) {
         return 0;
     }

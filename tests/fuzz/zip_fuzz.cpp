@@ -18,7 +18,7 @@ struct Memory {
     std::uint64_t size;
 };
 
-bool readMemory(const void* context, std::uint64_t offset, std::span<std::uint8_t> buffer,
+bool readMemory(void* context, std::uint64_t offset, std::span<std::uint8_t> buffer,
                 std::size_t& got) {
     const auto& memory = *static_cast<const Memory*>(context);
     fuzz::require(offset < memory.size && buffer.size() <= memory.size - offset,
@@ -73,11 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const bool whole = (data[0] & 1) != 0;
-    const Memory memory{data + 1, size - 1};
+    Memory memory{data + 1, size - 1};
     const ByteSource source{readMemory, &memory, memory.size};
+    static ZipReader reader;
     ZipArchive archive;
     ZipProblem problem = ZipProblem::None;
-    if (!openZipArchive(source, archive, problem)) {
+    if (!openZipArchive(reader, source, archive, problem)) {
         fuzz::require(problem == ZipProblem::NoDirectory || problem == ZipProblem::BadDirectory,
                       "an archive fails for its directory alone");
         return 0;

@@ -1,4 +1,4 @@
-// Bounded text: path joins at the 259-character limit.
+// Bounded text: path joins at the 259-unit limit.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,29 +9,34 @@
 
 namespace {
 
-TEST(PathSteps, JoinAndStopAt259CharactersWithERANGE) {
-    const auto separator = +[](PathBuffer& path, const wchar_t*) { return appendSeparator(path); };
-    const std::wstring sep(1, platform::PATH_SEPARATOR);
-    const std::wstring a258(platform::PATH_MAX_LENGTH - 1, L'a'), a259 = a258 + L'a';
-    const std::wstring a250 = a258.substr(8);
+using Native = std::basic_string<NativeChar>;
+
+TEST(PathSteps, JoinAndStopAt259UnitsWithERANGE) {
+    const auto separator = +[](PathBuffer& path, const NativeChar*) { return appendSeparator(path); };
+    const auto segment = +[](PathBuffer& path, const NativeChar* text) { return appendSegment(path, text); };
+    const Native sep(1, platform::PATH_SEPARATOR);
+    const Native a258(platform::PATH_MAX_LENGTH - 1, NATIVE('a')), a259 = a258 + NATIVE('a');
+    const Native a250 = a258.substr(8);
+    const Native backslash = NATIVE("d\\");
     const struct {
-        std::wstring before;
-        bool (*step)(PathBuffer&, const wchar_t*);
-        std::wstring argument;
+        Native before;
+        bool (*step)(PathBuffer&, const NativeChar*);
+        Native argument;
         bool ok;
-        std::wstring after;
+        Native after;
     } cases[] = {
-        {L"old", copyPath, a259, true, a259},
-        {L"old", copyPath, a259 + L'a', false, L""},
-        {L"", separator, L"", true, L""},  // a name joined to an empty path stands alone
-        {L"d", separator, L"", true, L"d" + sep},
-        {L"d/", separator, L"", true, L"d/"},
-        {L"d\\", separator, L"", true, platform::isTrailingSeparator(L'\\') ? L"d\\" : L"d\\/"},
-        {a258, separator, L"", true, a258 + sep},
-        {a259, separator, L"", false, a259},
-        {a258 + L'/', separator, L"", true, a258 + L'/'},  // needs no room
-        {a250, appendSegment, L"123456789", true, a250 + L"123456789"},
-        {a250, appendSegment, L"1234567890", false, a250},
+        {NATIVE("old"), copyPath, a259, true, a259},
+        {NATIVE("old"), copyPath, a259 + NATIVE('a'), false, NATIVE("")},
+        {NATIVE(""), separator, NATIVE(""), true, NATIVE("")},  // a name joined to an empty path stands alone
+        {NATIVE("d"), separator, NATIVE(""), true, NATIVE("d") + sep},
+        {NATIVE("d/"), separator, NATIVE(""), true, NATIVE("d/")},
+        {backslash, separator, NATIVE(""), true,
+         platform::isTrailingSeparator(NATIVE('\\')) ? backslash : backslash + NATIVE('/')},
+        {a258, separator, NATIVE(""), true, a258 + sep},
+        {a259, separator, NATIVE(""), false, a259},
+        {a258 + NATIVE('/'), separator, NATIVE(""), true, a258 + NATIVE('/')},  // needs no room
+        {a250, segment, NATIVE("123456789"), true, a250 + NATIVE("123456789")},
+        {a250, segment, NATIVE("1234567890"), false, a250},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.before.size());
@@ -40,7 +45,7 @@ TEST(PathSteps, JoinAndStopAt259CharactersWithERANGE) {
         errno = 0;
         EXPECT_EQ(c.step(path, c.argument.c_str()), c.ok);
         EXPECT_EQ(errno, c.ok ? 0 : ERANGE);
-        EXPECT_EQ(std::wstring(path), c.after);
+        EXPECT_EQ(Native(path), c.after);
     }
 }
 
