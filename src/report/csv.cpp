@@ -1,5 +1,6 @@
 #include "report/csv.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -111,15 +112,28 @@ char* putUtf8(char* at, char32_t c) {
 // sequence reaches the terminal; in a UTF-8 report each byte above 0x7F as
 // the character it stands for in `charset`. At most three bytes a byte.
 char* putText(char* at, std::string_view text, Charset charset, const RowStyle& style) {
+    // Copies of the style's flags: the row's bytes could otherwise alias
+    // them, and they would be read again for every byte.
+    const bool convert = style.utf8 && charset != Charset::Report;
+    const bool mask = style.maskControls;
+    if (!convert && !mask) {
+        // The usual report: the bytes as they are, in runs up to each quote.
+        for (std::size_t quote; (quote = text.find('"')) != std::string_view::npos;) {
+            at = std::copy_n(text.data(), quote + 1, at);
+            *at++ = '"';
+            text.remove_prefix(quote + 1);
+        }
+        return std::copy(text.begin(), text.end(), at);
+    }
     for (const char byte : text) {
         const auto value = static_cast<unsigned char>(byte);
-        if (value >= 0x80 && style.utf8 && charset != Charset::Report) {
+        if (value >= 0x80 && convert) {
             const bool windows = charset == Charset::Windows1252 && value < 0xA0;
             at = putUtf8(at, windows ? WINDOWS_1252_HIGH[value - 0x80] : value);
         } else if (byte == '"') {
             *at++ = '"';
             *at++ = '"';
-        } else if (style.maskControls && (value < 0x20 || value == 0x7F)) {
+        } else if (mask && (value < 0x20 || value == 0x7F)) {
             *at++ = '?';
         } else {
             *at++ = byte;
@@ -128,16 +142,22 @@ char* putText(char* at, std::string_view text, Charset charset, const RowStyle& 
     return at;
 }
 
-// A whole field, in double quotes, and the comma after it unless it is the
-// row's last.
-char* putField(char* at, std::string_view text, Charset charset, const RowStyle& style,
-               bool last = false) {
+// A whole field, in double quotes, and the comma after it.
+char* putField(char* at, std::string_view text, Charset charset, const RowStyle& style) {
     *at++ = '"';
     at = putText(at, text, charset, style);
     *at++ = '"';
-    if (!last) {
-        *at++ = ',';
-    }
+    *at++ = ',';
+    return at;
+}
+
+// A text of the report's own, which holds no quote, control or high byte,
+// as a whole field and the comma after it.
+char* putValue(char* at, std::string_view text) {
+    *at++ = '"';
+    at = std::copy(text.begin(), text.end(), at);
+    *at++ = '"';
+    *at++ = ',';
     return at;
 }
 
@@ -181,19 +201,17 @@ bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& s
          {colorGbText(info.colorGbSupport), info.superGbSupport == 3 ? "Yes"sv : "No"sv,
           pakTypeText(info.pakType), fromList(ROM_SIZES, info.romSize),
           fromList(RAM_SIZES, info.ramSize), fromList(DESTINATIONS, info.destination)}) {
-        at = putField(at, text, Charset::Report, style);
+        at = putValue(at, text);
     }
     char digits[4];
-    const auto version = std::to_chars(digits, digits + sizeof digits, info.version);
-    at = putField(at, {digits, version.ptr}, Charset::Report, style, !style.verify);
+    at = putValue(at, {digits, std::to_chars(digits, digits + sizeof digits, info.version).ptr});
     if (style.verify) {
-        for (const Check check : {info.logo, info.headerChecksum}) {
-            at = putField(at, CHECKS[static_cast<std::size_t>(check)], Charset::Report, style);
+        for (const Check check : {info.logo, info.headerChecksum, info.globalChecksum}) {
+            at = putValue(at, CHECKS[static_cast<std::size_t>(check)]);
         }
-        at = putField(at, CHECKS[static_cast<std::size_t>(info.globalChecksum)], Charset::Report,
-                      style, true);
     }
-    *at++ = '\n';
+    // The last field has no comma after it, but the line's end.
+    at[-1] = '\n';
     const std::string_view row(room.data(), static_cast<std::size_t>(at - room.data()));
     bool arrived = true;
     if (style.flushEachRow) {
