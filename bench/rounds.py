@@ -98,7 +98,7 @@ def main():
 
     width = max(len(run["name"]) for run in runs)
     print("%-*s %8s %8s %23s %9s%s" % (width, "run", "wall s", "CPU s", "wall ratio (range)",
-                                       "CPU ratio", "  peak RSS KiB" if rss else ""))
+                                       "CPU ratio", "  peak RSS KiB (max of 3)" if rss else ""))
     base = times[0]
     for k, run in enumerate(runs):
         wall = statistics.median(t[0] for t in times[k])
@@ -110,7 +110,7 @@ def main():
             ratios = "%7.3f (%.3f-%.3f) %9.3f" % (statistics.median(walls), min(walls),
                                                   max(walls), statistics.median(cpus))
         print("%-*s %8.3f %8.3f %33s%s" % (width, run["name"], wall, cpu, ratios,
-                                          "  %12d" % rss[k] if rss else ""))
+                                          "  %22d" % rss[k] if rss else ""))
 
 
 if __name__ == "__main__":
