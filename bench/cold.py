@@ -62,21 +62,23 @@ for mode in ("file", "stdout"):
         statistics.median(ratios), min(ratios), max(ratios), statistics.median(times["off"]),
         statistics.median(off)))
 
-print("peak RSS, KiB, the look-ahead running from the first file (highest of 3 warm runs)")
-print("%-18s %9s %9s" % ("output", small, files))
-report = os.path.join(work, "rss.txt")
-for mode in ("file", "stdout"):
-    peaks = []
-    for n in (small, files):
-        peak = 0
-        for _ in range(3):
-            # /usr/bin/time stands between, as this interpreter's high-water
-            # mark would pass to a child of its own.
-            run(["/usr/bin/time", "-f", "%M", "-o", report] + tool_argv(mode, n), "on", drop=False)
-            with open(report) as f:
-                peak = max(peak, int(f.read().split()[-1]))
-        peaks.append(peak)
-    print("%-18s %9d %9d" % (names[mode], peaks[0], peaks[1]))
+if os.access("/usr/bin/time", os.X_OK):
+    print("peak RSS, KiB, the look-ahead running from the first file (highest of 3 warm runs)")
+    print("%-18s %9s %9s" % ("output", small, files))
+    report = os.path.join(work, "rss.txt")
+    for mode in ("file", "stdout"):
+        peaks = []
+        for n in (small, files):
+            peak = 0
+            for _ in range(3):
+                # /usr/bin/time stands between, as this interpreter's high-water
+                # mark would pass to a child of its own.
+                run(["/usr/bin/time", "-f", "%M", "-o", report] + tool_argv(mode, n), "on",
+                    drop=False)
+                with open(report) as f:
+                    peak = max(peak, int(f.read().split()[-1]))
+            peaks.append(peak)
+        print("%-18s %9d %9d" % (names[mode], peaks[0], peaks[1]))
 
 # What follows in the benchmark expects its trees in memory again.
 for entry in sorted(os.listdir(work)):

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes a tree of synthetic ROM images for the benchmark.
 
-Usage: make_tree.py [--zip] N DIR
+Usage: make_tree.py [--zip | --full-size] N DIR
 
 Writes N files under DIR in nested folders (DIR/gNN/sNN/, a hundred files a
 folder). Each ROM image holds a cartridge header in its first 4 KiB and is
@@ -11,6 +11,11 @@ follow from a fixed seed, so the same N always gives the same tree.
 
 With --zip each ROM image, whole and deflated, is the one entry of a .zip
 archive of its own name: the same tree as a zipped collection keeps it.
+
+With --full-size every file is a ROM image of 1 MiB written out in full:
+seeded random bytes, which do not compress, under a header that names that
+size and whose header and global checksums are right. Such a tree is for
+runs that read and hash every byte; there are no notes in it.
 """
 import os
 import random
@@ -19,6 +24,7 @@ import sys
 import zipfile
 
 ROM_SIZE = 32 * 1024
+FULL_SIZE = 1024 * 1024
 READ_SIZE = 4096
 FILES_PER_FOLDER = 100
 FOLDERS_PER_GROUP = 20
@@ -56,12 +62,27 @@ def rom_image(rng):
     return bytes(image)
 
 
+def full_image(rng):
+    """A 1 MiB image: random bytes, the header of rom_image, both checksums."""
+    image = bytearray(rng.randbytes(FULL_SIZE))
+    image[0x100:0x14D] = rom_image(rng)[0x100:0x14D]
+    image[0x148] = 5  # 1 MiB
+    check = 0
+    for byte in image[0x134:0x14D]:
+        check = (check - byte - 1) & 0xFF
+    image[0x14D] = check
+    image[0x14E:0x150] = b"\0\0"
+    image[0x14E:0x150] = (sum(image) & 0xFFFF).to_bytes(2, "big")
+    return bytes(image)
+
+
 def main():
     args = sys.argv[1:]
     zipped = args[:1] == ["--zip"]
-    args = args[1:] if zipped else args
+    full = args[:1] == ["--full-size"]
+    args = args[1:] if zipped or full else args
     if len(args) != 2:
-        sys.exit("usage: make_tree.py [--zip] N DIR")
+        sys.exit("usage: make_tree.py [--zip | --full-size] N DIR")
     count = int(args[0])
     root = args[1]
     rng = random.Random(20240601)
@@ -74,6 +95,10 @@ def main():
         if folder != current:
             os.makedirs(folder, exist_ok=True)
             current = folder
+        if full:
+            with open(os.path.join(folder, "rom-%06d.gb" % i), "wb") as rom:
+                rom.write(full_image(rng))
+            continue
         if i % 50 == 49:
             with open(os.path.join(folder, "note-%06d.txt" % i), "wb") as note:
                 note.write(b"Dumped from a cartridge of the shelf, label worn.\n")
