@@ -1,35 +1,29 @@
 #include "cli/options.h"
 
+#include <iterator>
+
 #include "diag/diag.h"
 #include "scan/path.h"
 
 namespace {
 
-struct PathOption {
+// An option: a switch, or with `missing` set a path option, whose value is
+// the next argument. `repeated` is what a second use says: a warning for a
+// switch, an error for a path option; none where asking twice is no mistake.
+struct Option {
     platform::NativeView name;
     OptionFlags bit;
     const char* repeated;
-    const char* missing;
-    const char* copyFailed;
-};
-
-struct Switch {
-    platform::NativeView name;
-    OptionFlags bit;
-    const char* repeated;
+    const char* missing = nullptr;
+    const char* copyFailed = nullptr;
 };
 
 // clang-format off
-constexpr PathOption PATH_OPTIONS[] = {
-    {NATIVE("-input"), OPT_INPUT,
-     "'input' already specified. Which one did you want to use?\n",
+constexpr Option OPTIONS[] = {
+    {NATIVE("-input"),     OPT_INPUT,     "'input' already specified. Which one did you want to use?\n",
      "Input path missing.\n", "Failed to copy input path string"},
-    {NATIVE("-output"), OPT_OUTPUT,
-     "'output' already specified. Which one did you want to use?\n",
+    {NATIVE("-output"),    OPT_OUTPUT,    "'output' already specified. Which one did you want to use?\n",
      "Output path or filename missing.\n", "Failed to copy output path or filename string"},
-};
-
-constexpr Switch SWITCHES[] = {
     {NATIVE("-stdout"),    OPT_STDOUT,    "Warning - More than one 'stdout' specified.\n"},
     {NATIVE("-nofile"),    OPT_NOFILE,    "Warning - More than one 'nofile' specified.\n"},
     {NATIVE("-recursive"), OPT_RECURSIVE, "Warning - More than one 'recursive' specified.\n"},
@@ -39,7 +33,6 @@ constexpr Switch SWITCHES[] = {
     {NATIVE("-verify"),    OPT_VERIFY,    "Warning - More than one 'verify' specified.\n"},
     {NATIVE("-utf8"),      OPT_UTF8,      "Warning - More than one 'utf8' specified.\n"},
     {NATIVE("-zip"),       OPT_ZIP,       "Warning - More than one 'zip' specified.\n"},
-    // Asking twice for help or the version is no mistake worth a warning.
     {NATIVE("-help"),      OPT_HELP,      nullptr},
     {NATIVE("--help"),     OPT_HELP,      nullptr},
     {NATIVE("-h"),         OPT_HELP,      nullptr},
@@ -49,10 +42,6 @@ constexpr Switch SWITCHES[] = {
     {NATIVE("--version"),  OPT_VERSION,   nullptr},
 };
 // clang-format on
-
-NativeChar (&pathOf(RunOptions& options, OptionFlags bit))[platform::PATH_CAPACITY] {
-    return bit == OPT_INPUT ? options.inputPath : options.outputPath;
-}
 
 }  // namespace
 
@@ -76,46 +65,34 @@ const char USAGE[] =
 bool parseArguments(RunOptions& options, std::span<const NativeChar* const> args) {
     options.flags = 0;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        const NativeChar* arg = args[i];
-        bool matched = false;
-        for (const PathOption& option : PATH_OPTIONS) {
-            if (option.name != arg) {
-                continue;
-            }
-            if ((options.flags & option.bit) != 0) {
-                reportPlain(option.repeated);
-                return false;
-            }
-            options.flags |= option.bit;
-            ++i;
-            if (i >= args.size() || args[i][0] == NATIVE('-')) {
-                reportPlain(option.missing);
-                return false;
-            }
-            // A value that does not fit is refused, never cut: a cut path
-            // would name another file or directory than the one asked for.
-            if (!copyPath(pathOf(options, option.bit), args[i])) {
-                reportError(option.copyFailed);
-                return false;
-            }
-            matched = true;
-            break;
+        const Option* option = std::begin(OPTIONS);
+        while (option != std::end(OPTIONS) && option->name != args[i]) {
+            ++option;
         }
-        if (matched) {
+        if (option == std::end(OPTIONS)) {
+            reportPlain("Unrecognised argument: %s\n", args[i]);
+            return false;
+        }
+        const bool repeated = (options.flags & option->bit) != 0;
+        options.flags |= option->bit;
+        if (option->missing == nullptr) {
+            if (repeated && option->repeated != nullptr) {
+                reportPlain(option->repeated);
+            }
             continue;
         }
-        for (const Switch& option : SWITCHES) {
-            if (option.name == arg) {
-                if ((options.flags & option.bit) != 0 && option.repeated != nullptr) {
-                    reportPlain(option.repeated);
-                }
-                options.flags |= option.bit;
-                matched = true;
-                break;
-            }
+        if (repeated) {
+            reportPlain(option->repeated);
+            return false;
         }
-        if (!matched) {
-            reportPlain("Unrecognised argument: %s\n", arg);
+        if (++i >= args.size() || args[i][0] == NATIVE('-')) {
+            reportPlain(option->missing);
+            return false;
+        }
+        // A value that does not fit is refused, never cut: a cut path would
+        // name another file or directory than the one asked for.
+        if (!copyPath(option->bit == OPT_INPUT ? options.inputPath : options.outputPath, args[i])) {
+            reportError(option->copyFailed);
             return false;
         }
     }
