@@ -37,10 +37,9 @@ constexpr std::size_t END_SEARCH = END_SIZE + 0xFFFF;
 // an extra field of 65535 bytes each.
 constexpr std::size_t LONGEST_RECORD = CENTRAL_SIZE + 2 * 0xFFFF;
 
-// A deflate stream that an encoder wrote takes little more input than it
-// gives output. Past this much more, an entry is taken as damaged rather
-// than read on, so that no entry costs more than its output bound allows.
-constexpr std::uint64_t INPUT_SLACK = 64 * 1024;
+// No archive that a collector keeps has more entries; a directory that
+// claims more is taken as damaged rather than held in memory.
+constexpr std::size_t MOST_ENTRIES = 1u << 22;
 
 std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 std::uint32_t le32(const std::uint8_t* p) {
@@ -231,10 +230,92 @@ constexpr const char* PROBLEM_FORMATS[] = {
     "Failed to read ZIP entry %s#%s: compression method %s is not supported\n",
     "Failed to read ZIP entry %s#%s: damaged local header\n",
     "Failed to read ZIP entry %s#%s: data does not inflate\n",
+    "Failed to read ZIP entry %s#%s: data overlaps another entry\n",
+    "Failed to read ZIP entry %s#%s: damaged entry name\n",
     nullptr,
 };
 // clang-format on
 static_assert(std::size(PROBLEM_FORMATS) == static_cast<std::size_t>(ZipProblem::Short) + 1);
+
+// Reads the central record at `archive.next` into `entry` and moves on past
+// it. False with `problem` set when it is damaged or cannot be read.
+bool readRecord(ZipArchive& archive, ZipEntry& entry, ZipProblem& problem) {
+    ZipWindow& window = archive.reader->directory;
+    const std::uint64_t start = archive.next;
+    const std::uint64_t room = archive.directoryEnd - start;
+    std::span<const std::uint8_t> record;
+    if (room < CENTRAL_SIZE) {
+        problem = ZipProblem::BadDirectory;
+        return false;
+    }
+    if (!view(window, archive.source, start, CENTRAL_SIZE, ZipProblem::BadDirectory, record,
+              problem)) {
+        return false;
+    }
+    const std::size_t nameLength = le16(&record[28]);
+    const std::size_t extraLength = le16(&record[30]);
+    const std::size_t length = CENTRAL_SIZE + nameLength + extraLength;
+    const std::size_t commentLength = le16(&record[32]);
+    if (le32(record.data()) != CENTRAL_SIGNATURE || length + commentLength > room) {
+        problem = ZipProblem::BadDirectory;
+        return false;
+    }
+    // The name and the extra field, from the window or after one more read.
+    if (!view(window, archive.source, start, length, ZipProblem::BadDirectory, record, problem)) {
+        return false;
+    }
+    entry.flags = le16(&record[8]);
+    entry.method = le16(&record[10]);
+    entry.compressedSize = le32(&record[20]);
+    entry.size = le32(&record[24]);
+    entry.localOffset = le32(&record[42]);
+    if (!applyZip64(record.subspan(CENTRAL_SIZE + nameLength, extraLength), entry)) {
+        problem = ZipProblem::BadDirectory;
+        return false;
+    }
+    char* name = archive.reader->nameBytes;
+    std::memcpy(name, &record[CENTRAL_SIZE], nameLength);
+    entry.name = {name, nameLength};
+    entry.record = archive.record++;
+    archive.next = start + length + commentLength;
+    return true;
+}
+
+// Reads the whole directory once and marks each entry whose data overlaps
+// another's: with each entry's data read once at most, the work for an
+// archive stays proportional to its size. A damaged record ends the pass;
+// the walk through the entries meets it again and reports it there.
+bool findOverlaps(ZipArchive archive, ZipProblem& problem) {
+    ZipReader& reader = *archive.reader;
+    reader.spans.clear();
+    ZipEntry entry;
+    while (archive.next < archive.directoryEnd && readRecord(archive, entry, problem)) {
+        if (reader.spans.size() == MOST_ENTRIES) {
+            problem = ZipProblem::BadDirectory;
+            return false;
+        }
+        // The data takes at least the fixed part of its local header.
+        const std::uint64_t end = entry.localOffset + LOCAL_SIZE + entry.compressedSize;
+        reader.spans.push_back({entry.localOffset,
+                                end < entry.localOffset ? ~std::uint64_t{0} : end, entry.record});
+    }
+    std::sort(reader.spans.begin(), reader.spans.end(),
+              [](const ZipReader::Span& a, const ZipReader::Span& b) { return a.start < b.start; });
+    reader.overlapping.assign(archive.record, false);
+    // In the order of their starts, an entry overlaps one before it exactly
+    // when it starts before the farthest end so far; marking it and the
+    // entry of that end marks, in the end, every entry that overlaps any.
+    const ZipReader::Span* farthest = nullptr;
+    for (const ZipReader::Span& span : reader.spans) {
+        if (farthest != nullptr && span.start < farthest->end) {
+            reader.overlapping[span.record] = reader.overlapping[farthest->record] = true;
+        }
+        if (farthest == nullptr || span.end > farthest->end) {
+            farthest = &span;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -266,14 +347,15 @@ bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& arc
     }
     const std::uint8_t* end = &bytes[at];
     const std::uint64_t endOffset = tailStart + at;
-    std::uint64_t entries = le16(end + 10);
+    // The count of entries is not trusted: the directory is read to its end.
+    const bool entriesFull = le16(end + 10) == 0xFFFF;
     std::uint64_t directorySize = le32(end + 12);
     std::uint64_t directoryOffset = le32(end + 16);
     // ZIP64: a full field stands for a value in the ZIP64 end record, which a
     // locator just before the end record points to. Without the locator the
     // values are what they say.
     std::span<const std::uint8_t> locator;
-    if ((entries == 0xFFFF || directorySize == ZIP64_MARK || directoryOffset == ZIP64_MARK) &&
+    if ((entriesFull || directorySize == ZIP64_MARK || directoryOffset == ZIP64_MARK) &&
         endOffset >= END64_LOCATOR_SIZE) {
         if (!view(directoryWindow, source, endOffset - END64_LOCATOR_SIZE, END64_LOCATOR_SIZE,
                   ZipProblem::BadDirectory, locator, problem)) {
@@ -290,7 +372,6 @@ bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& arc
             problem = ZipProblem::BadDirectory;
             return false;
         }
-        entries = le64(&end64[32]);
         directorySize = le64(&end64[40]);
         directoryOffset = le64(&end64[48]);
     }
@@ -300,66 +381,36 @@ bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& arc
     }
     archive.next = directoryOffset;
     archive.directoryEnd = directoryOffset + directorySize;
-    archive.entriesLeft = entries;
-    return true;
+    return findOverlaps(archive, problem);
 }
 
 bool nextZipEntry(ZipArchive& archive, ZipEntry& entry, bool& atEnd, ZipProblem& problem) {
     atEnd = false;
-    ZipWindow& directoryWindow = archive.reader->directory;
-    for (;;) {
-        if (archive.entriesLeft == 0) {
-            atEnd = true;
+    while (archive.next < archive.directoryEnd) {
+        if (!readRecord(archive, entry, problem)) {
             return false;
         }
-        --archive.entriesLeft;
-        const std::uint64_t start = archive.next;
-        const std::uint64_t room = archive.directoryEnd - start;
-        std::span<const std::uint8_t> record;
-        if (room < CENTRAL_SIZE) {
-            problem = ZipProblem::BadDirectory;
-            return false;
-        }
-        if (!view(directoryWindow, archive.source, start, CENTRAL_SIZE, ZipProblem::BadDirectory,
-                  record, problem)) {
-            return false;
-        }
-        const std::size_t nameLength = le16(&record[28]);
-        const std::size_t extraLength = le16(&record[30]);
-        const std::size_t length = CENTRAL_SIZE + nameLength + extraLength;
-        const std::size_t commentLength = le16(&record[32]);
-        if (le32(record.data()) != CENTRAL_SIGNATURE || length + commentLength > room) {
-            problem = ZipProblem::BadDirectory;
-            return false;
-        }
-        archive.next = start + length + commentLength;
-        // The name and the extra field, from the window or after one more read.
-        if (!view(directoryWindow, archive.source, start, length, ZipProblem::BadDirectory, record,
-                  problem)) {
-            return false;
-        }
-        entry.flags = le16(&record[8]);
-        entry.method = le16(&record[10]);
-        entry.compressedSize = le32(&record[20]);
-        entry.size = le32(&record[24]);
-        entry.localOffset = le32(&record[42]);
-        if (!applyZip64(record.subspan(CENTRAL_SIZE + nameLength, extraLength), entry)) {
-            problem = ZipProblem::BadDirectory;
-            return false;
-        }
-        char* name = archive.reader->nameBytes;
-        std::memcpy(name, &record[CENTRAL_SIZE], nameLength);
-        entry.name = {name, nameLength};
         if (!entry.name.ends_with('/')) {
             return true;
         }
     }
+    atEnd = true;
+    return false;
 }
 
 bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
                   std::span<std::uint8_t, ROM_READ_SIZE> image, GlobalSum* sum, bool& complete,
                   ZipProblem& problem) {
     complete = false;
+    ZipReader& reader = *archive.reader;
+    if (reader.overlapping[entry.record]) {
+        problem = ZipProblem::Overlaps;
+        return false;
+    }
+    if (entry.name.find('\0') != std::string_view::npos) {
+        problem = ZipProblem::BadName;
+        return false;
+    }
     if ((entry.flags & FLAG_ENCRYPTED) != 0) {
         problem = ZipProblem::Encrypted;
         return false;
@@ -372,7 +423,6 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
         problem = ZipProblem::Short;
         return false;
     }
-    ZipReader& reader = *archive.reader;
     const ByteSource& source = archive.source;
     std::span<const std::uint8_t> local;
     if (!viewData(reader, source, entry.localOffset, LOCAL_SIZE, ZipProblem::BadHeader, local, problem)) {
@@ -384,9 +434,7 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
         problem = ZipProblem::BadHeader;
         return false;
     }
-    const std::uint64_t bound = sum != nullptr ? LARGEST_ROM + 1 : ROM_READ_SIZE;
-    EntryData data{start, std::min(entry.compressedSize, bound + INPUT_SLACK),
-                   entry.method == METHOD_DEFLATED};
+    EntryData data{start, entry.compressedSize, entry.method == METHOD_DEFLATED};
     if (data.deflated && !resetStream(reader)) {
         problem = ZipProblem::NotInflated;
         return false;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "header/rom_header.h"
 
@@ -36,6 +37,8 @@ enum class ZipProblem : std::uint8_t {
     Method,        // entry: compressed with a method other than stored and deflate
     BadHeader,     // entry: the local header or the data lies outside the archive
     NotInflated,   // entry: the data is cut short or is not deflate data
+    Overlaps,      // entry: its data overlaps another entry's, or shares its local header
+    BadName,       // entry: its name holds a zero byte
     Short,         // entry: fewer than 4096 bytes
 };
 
@@ -64,6 +67,15 @@ struct ZipReader {
     std::size_t arenaUsed = 0;
     z_stream stream{};
     bool streamMade = false;
+    // Where each entry's data lies, by the order of the central directory,
+    // and which entries overlap another: grown to the largest archive once.
+    struct Span {
+        std::uint64_t start;
+        std::uint64_t end;
+        std::uint32_t record;
+    };
+    std::vector<Span> spans;
+    std::vector<bool> overlapping;
 };
 
 // An open archive: where its central directory goes on.
@@ -72,7 +84,7 @@ struct ZipArchive {
     ByteSource source{};
     std::uint64_t next = 0;          // the next central directory record
     std::uint64_t directoryEnd = 0;  // the end of the central directory
-    std::uint64_t entriesLeft = 0;   // records the archive says are still to come
+    std::uint32_t record = 0;        // the next record's number
 };
 
 // One entry as the central directory describes it, ZIP64 fields applied.
@@ -83,24 +95,31 @@ struct ZipEntry {
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
     std::uint64_t localOffset = 0;
+    std::uint32_t record = 0;  // its place in the central directory
 };
 
+// Flag bit 11: the entry's name is UTF-8; else it is in code page 437.
+inline constexpr std::uint16_t ZIP_FLAG_UTF8 = 0x0800;
+
 /// Finds the central directory of the archive in `source`, to be read
-/// through `reader`. False with `problem` set when there is none, or it is
-/// damaged or cannot be read.
+/// through `reader`, and reads it once through to learn which entries
+/// overlap. False with `problem` set when there is none, or it is damaged or
+/// cannot be read.
 bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& archive,
                     ZipProblem& problem);
 
-/// Gives the next entry that is a file; directory entries are passed over.
-/// False at the end of the directory with `atEnd` set, or, with `problem`
-/// set, when the directory is damaged or cannot be read.
+/// Gives the next entry that is a file, whatever count of entries the
+/// archive states; directory entries are passed over. False at the end of
+/// the directory with `atEnd` set, or, with `problem` set, when the
+/// directory is damaged or cannot be read.
 bool nextZipEntry(ZipArchive& archive, ZipEntry& entry, bool& atEnd, ZipProblem& problem);
 
 /// Puts the first 4096 bytes of `entry` into `image`. With `sum`, goes on to
 /// the end of the entry, at most the largest ROM and one byte more, adding
-/// every byte to `sum`; `complete` tells whether the end was reached. False
-/// with `problem` set when the entry cannot give 4096 bytes; a failure after
-/// them only leaves `complete` false.
+/// every byte to `sum`; `complete` tells whether the end was reached. Only
+/// the entry's own compressed bytes are read, whether or not `sum` is given.
+/// False with `problem` set when the entry cannot give 4096 bytes; a failure
+/// after them only leaves `complete` false.
 bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
                   std::span<std::uint8_t, ROM_READ_SIZE> image, GlobalSum* sum, bool& complete,
                   ZipProblem& problem);

@@ -27,12 +27,19 @@ bool completeDefaults(RunOptions& options) {
     return true;
 }
 
-// Opens the output path, or, when that fails, "output.csv" inside it.
+// Opens the output path, or, when it names a directory, "output.csv" inside
+// it.
 bool openOutput(RunOptions& options, std::FILE*& output) {
     const bool append = (options.flags & OPT_APPEND) != 0;
     output = platform::openOutputFile(options.outputPath, append);
     if (output != nullptr) {
         return true;
+    }
+    const int error = errno;
+    if (!platform::isDirectory(options.outputPath)) {
+        errno = error;
+        reportError("Failed to create/open output file %s", options.outputPath);
+        return false;
     }
     if (!appendSeparator(options.outputPath)) {
         reportError("Failed to append path separator to \"%s\"", options.outputPath);
@@ -64,7 +71,7 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
                 "Warning - 'append' is only useful for file output, which has been disabled by "
                 "'nofile'.\n");
         }
-        platform::ownFileOfPath(options.outputPath, options.outputFile);
+        options.outputFileSettled = platform::ownFileOfPath(options.outputPath, options.outputFile);
         return true;
     }
     if (!listable) {
@@ -83,7 +90,8 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
          (std::fseek(output, 0, SEEK_END) == 0 && std::ftell(output) == 0))) {
         std::fputs(UTF8_MARK, output);
     }
-    platform::ownFileOfStream(output, options.outputFile);
+    options.outputFileSettled = platform::ownFileOfStream(output, options.outputFile);
+    options.outputFile.stream = output;
     return true;
 }
 
@@ -208,6 +216,10 @@ int runCartolog() {
     report.fileStyle.utf8 = (options.flags & OPT_UTF8) != 0;
     report.fileStyle.verify = (options.flags & OPT_VERIFY) != 0;
     report.stdoutStyle = report.fileStyle;
+    // An output file that is a terminal (a console named as the output) is
+    // written as one.
+    report.fileStyle.maskControls = report.fileStyle.flushEachRow =
+        output != nullptr && platform::isTerminal(output);
     report.stdoutStyle.maskControls = stdoutIsTerminal;
     report.stdoutStyle.flushEachRow = stdoutIsTerminal;
     WalkSettings walk;
@@ -215,13 +227,19 @@ int runCartolog() {
     walk.wholeImages = (options.flags & OPT_VERIFY) != 0;
     walk.archives = (options.flags & OPT_ZIP) != 0;
     walk.rules.recursive = (options.flags & OPT_RECURSIVE) != 0;
-    walk.rules.outputPath = options.outputPath;
-    const auto args = platform::processArguments();
-    walk.rules.programPath = args.empty() ? NATIVE("") : args[0];
+    // The run's own files are passed over by identity, or where it cannot be
+    // learnt, by their paths.
     walk.rules.ownFiles[0] = options.outputFile;
-    platform::ownFileOfRunningProgram(walk.rules.ownFiles[1]);
+    if (!options.outputFileSettled) {
+        walk.rules.outputPath = options.outputPath;
+    }
+    const auto args = platform::processArguments();
+    if (!platform::ownFileOfRunningProgram(walk.rules.ownFiles[1]) && !args.empty()) {
+        walk.rules.programPath = args[0];
+    }
     // A catalogue redirected into the tree it lists is not catalogued either.
     platform::ownFileOfStream(stdout, walk.rules.ownFiles[2]);
+    walk.rules.ownFiles[2].stream = stdout;
 
     bool ok = ((options.flags & OPT_HEADLESS) != 0 ||
                writeHeaderLines(options, output, stdoutIsTerminal)) &&

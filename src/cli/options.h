@@ -29,6 +29,7 @@ struct RunOptions {
     // Set by the driver: the output file, so that the walk never catalogues
     // it, whatever path names it.
     platform::OwnFile outputFile;
+    bool outputFileSettled = false;  // its identity is known, or it is no file of a tree
 };
 
 // What -help prints.

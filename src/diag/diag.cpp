@@ -2,7 +2,60 @@
 
 #include <cerrno>
 
+#include "diag/text.h"
+
 #include "platform/platform.h"
+
+std::size_t decodeUtf8(std::string_view bytes, char32_t& c, bool& wellFormed) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned lead = byte(0);
+    wellFormed = true;
+    c = lead;
+    if (lead < 0x80) {
+        return 1;
+    }
+    // The continuation bytes' count, and the range of the first one, which
+    // rules out overlong forms, surrogates and values past U+10FFFF.
+    std::size_t count = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        count = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        count = 2;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        count = 3;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    c = lead & (0x3F >> count);
+    std::size_t i = 1;
+    for (; i <= count; ++i, low = 0x80, high = 0xBF) {
+        if (i >= bytes.size() || byte(i) < low || byte(i) > high) {
+            break;
+        }
+        c = c << 6 | (byte(i) & 0x3F);
+    }
+    if (count == 0 || i <= count) {
+        wellFormed = false;
+        c = 0xFFFD;
+    }
+    return i;
+}
+
+std::size_t terminalCharacter(std::string_view bytes, bool& control) {
+    char32_t c = 0;
+    bool wellFormed = true;
+    const std::size_t length = decodeUtf8(bytes, c, wellFormed);
+    if (!wellFormed) {
+        control = isControl(static_cast<unsigned char>(bytes[0]));
+        return 1;
+    }
+    control = isControl(c);
+    return length;
+}
 
 namespace diag {
 namespace {
@@ -12,12 +65,30 @@ bool maskControls = false;
 
 std::FILE* messages() { return messageStream != nullptr ? messageStream : stderr; }
 
-// The byte that standard error gets for one unit of an argument.
-char argumentByte(std::uint32_t unit) {
-    if (unit > 0xFF || (maskControls && (unit < 0x20 || unit == 0x7F))) {
-        return '?';
+// Feeds `put` the bytes of an argument. A wide unit is the byte of its
+// value up to 0xFF and '?' above. To a person, controls show as '?'.
+template <typename Put>
+void putArgument(const MessageArg& arg, Put&& put) {
+    if (arg.wide) {
+        for (const wchar_t unit : std::wstring_view(static_cast<const wchar_t*>(arg.text), arg.length)) {
+            const auto value = static_cast<std::uint32_t>(unit);
+            put(value > 0xFF || (maskControls && isControl(value)) ? '?' : static_cast<char>(value));
+        }
+        return;
     }
-    return static_cast<char>(unit);
+    std::string_view bytes(static_cast<const char*>(arg.text), arg.length);
+    while (!bytes.empty()) {
+        bool control = false;
+        const std::size_t length = maskControls ? terminalCharacter(bytes, control) : bytes.size();
+        if (control) {
+            put('?');
+        } else {
+            for (const char byte : bytes.substr(0, length)) {
+                put(byte);
+            }
+        }
+        bytes.remove_prefix(length);
+    }
 }
 
 // Feeds `put` each byte of the formatted message, in order.
@@ -27,12 +98,7 @@ void substitute(const char* format, std::span<const MessageArg> args, Put&& put)
     for (const char* f = format; *f != '\0'; ++f) {
         if (f[0] == '%' && f[1] == 's') {
             if (next < args.size()) {
-                const MessageArg& arg = args[next];
-                for (std::size_t i = 0; i < arg.length; ++i) {
-                    put(argumentByte(arg.wide ? static_cast<std::uint32_t>(
-                                                    static_cast<const wchar_t*>(arg.text)[i])
-                                              : static_cast<const unsigned char*>(arg.text)[i]));
-                }
+                putArgument(args[next], put);
             }
             ++next;
             ++f;

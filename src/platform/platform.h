@@ -72,19 +72,21 @@ inline bool sameFile(const FileId& a, const FileId& b) {
 // standard output writes to), which the walk never catalogues.
 struct OwnFile {
     FileId file;
-    FileId directory;  // the directory that holds it; unknown: it may lie in any
+    FileId directory;              // the directory that holds it; unknown: it may lie in any
+    std::FILE* stream = nullptr;   // the stream that writes it, if the run has one
 };
 
-/// The file that `path` names (links followed). False when its identity
-/// cannot be learnt; `own` is then left unknown.
+// The three below tell whether `own` is settled: its identity is known, or
+// it is no file that a walk could meet (a device, a pipe, a terminal). A
+// file that is not settled is known by its path alone.
+
+/// The file that `path` names (links followed).
 bool ownFileOfPath(const NativeChar* path, OwnFile& own);
 
-/// The regular file behind an open stream. False when its identity cannot be
-/// learnt or the stream writes to something else (a terminal, a pipe, a
-/// device).
+/// The file behind an open stream.
 bool ownFileOfStream(std::FILE* stream, OwnFile& own);
 
-/// The running program's own file. False when its identity cannot be learnt.
+/// The running program's own file.
 bool ownFileOfRunningProgram(OwnFile& own);
 
 /// Takes `path`, the input directory as the user gave it, as the root of the
@@ -94,6 +96,10 @@ bool ownFileOfRunningProgram(OwnFile& own);
 /// an existing directory (links followed); an empty path names the current
 /// directory.
 bool adoptWalkRoot(const NativeChar* path);
+
+/// True when `path` names an existing directory (links followed); an empty
+/// path names the current directory.
+bool isDirectory(const NativeChar* path);
 
 /// Puts the current directory into `buffer`, zero-terminated. False when it
 /// cannot be had or does not fit: the system's error code is then set for
@@ -145,7 +151,8 @@ struct File {
 };
 
 /// Opens `entry` of the open `listing` for reading, without ever blocking on
-/// it. False when it cannot be opened: errno is then set and nothing is open.
+/// it, and tells whether what it opened is a regular file. False when it
+/// cannot be opened: errno is then set and nothing is open.
 bool openEntry(const DirListing& listing, const DirEntry& entry, File& file);
 
 /// Opens the file at `path` for reading as openEntry does.
@@ -169,6 +176,11 @@ bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> 
 /// errno set.
 bool fileSize(const File& file, std::uint64_t& size);
 
+/// Whether `file` and the file that `stream` writes have the same size and
+/// time of last writing now: where an identity is known only in part, it
+/// tells one file from another that shares its index.
+bool sameSizeAndTime(const File& file, std::FILE* stream);
+
 /// Closes a file that openEntry or openPath opened.
 void closeFile(File& file);
 
@@ -178,8 +190,14 @@ void closeFile(File& file);
 /// and writes nothing; a file that cannot be read ahead is passed over.
 void readAhead(const NativeChar* path, std::span<std::uint8_t> scratch);
 
+/// How many files this process may hold open at once, where the look-ahead's
+/// opens draw on the walk's supply; without bound where they do not.
+std::size_t openFileLimit();
+
 /// Opens the report file as a text stream for writing ("w") or appending
-/// ("a"). Null on failure, with errno set.
+/// ("a"), without waiting for anything: a named pipe that no one reads fails
+/// at once. A file appended to whose last byte ends no line gets a line end
+/// first. Null on failure, with errno set.
 std::FILE* openOutputFile(const NativeChar* path, bool append);
 
 /// Puts a path into `out` as the report's bytes: as the system names it, or

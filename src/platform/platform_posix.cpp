@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -33,7 +34,14 @@ FileId idOf(const struct stat& status) {
 // An empty path is the current directory.
 const char* directoryOrDot(const char* path) { return path[0] == '\0' ? "." : path; }
 
-DIR* dirOf(const DirListing& listing) { return static_cast<DIR*>(listing.system); }
+// A listing's own state: the system's, and whether opens of its entries ask
+// to leave their access times alone.
+struct ListingState {
+    DIR* dir;
+    bool keepAccessTimes;
+};
+
+DIR* dirOf(const DirListing& listing) { return static_cast<ListingState*>(listing.system)->dir; }
 
 EntryKind kindOf(mode_t mode) {
     if (S_ISDIR(mode)) {
@@ -74,34 +82,36 @@ void fillEntry(const DirListing& listing, const struct dirent* found, DirEntry& 
     }
 }
 
-// Whether opens still ask to leave access times alone: until the first file
-// that is not the user's own refuses it, after which no open asks again.
-bool keepAccessTimes = true;
-
-// Opens for reading without blocking and, where the system allows it,
-// without updating the file's access time: a catalogue is no reading of a
+// Opens for reading without blocking and, with `keepAccessTime`, without
+// updating the file's access time: a catalogue is no reading of a
 // collection, and on a collection left untouched for a day the update would
-// otherwise write every file's metadata back to the disk. Non-blocking, so
-// that a file that turns into a named pipe after it was listed gives a short
-// read instead of stopping the run.
-int openForReading(int directory, const char* name) {
+// otherwise write every file's metadata back to the disk. Only the file's
+// owner may ask so: a file of someone else's is opened again without asking.
+// Non-blocking, so that a named pipe never stops the run.
+int openForReading(int directory, const char* name, bool keepAccessTime) {
     constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    if (keepAccessTimes) {
+    if (keepAccessTime) {
         const int fd = openat(directory, name, flags | O_NOATIME);
-        // Only the file's owner may ask so.
         if (fd >= 0 || errno != EPERM) {
             return fd;
         }
-        keepAccessTimes = false;
     }
     return openat(directory, name, flags);
 }
 
+// Takes the descriptor that an open gave, and learns from the file itself
+// what it is: the name may have come to stand for a device or a pipe since
+// it was listed.
 bool adoptDescriptor(int fd, File& file) {
+    struct stat status;
     if (fd < 0) {
         return false;
     }
     file.handle = fd;
+    if (fstat(fd, &status) == 0) {
+        file.id = idOf(status);
+        file.isRegular = S_ISREG(status.st_mode);
+    }
     return true;
 }
 
@@ -109,8 +119,10 @@ bool adoptDescriptor(int fd, File& file) {
 
 void prepareStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
-        // open() takes the lowest free descriptor: the closed one.
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
+        // open() takes the lowest free descriptor: the closed one. It is
+        // opened for reading only, so that a write to it still fails as a
+        // write to a closed stream does, and no row is lost unnoticed.
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDONLY) != fd) {
             break;
         }
     }
@@ -135,41 +147,36 @@ std::span<const NativeChar* const> processArguments() { return arguments; }
 
 // The listing tells every entry's identity, so the directory of an own file
 // is never needed: it is left unknown.
-bool ownFileOfPath(const NativeChar* path, OwnFile& own) {
+bool ownFileOfStatus(int result, const struct stat& status, OwnFile& own) {
     own = OwnFile{};
-    struct stat status;
-    if (stat(directoryOrDot(path), &status) != 0) {
-        return false;
+    if (result == 0 && S_ISREG(status.st_mode)) {
+        own.file = idOf(status);
     }
-    own.file = idOf(status);
-    return true;
+    return result == 0;
+}
+
+bool ownFileOfPath(const NativeChar* path, OwnFile& own) {
+    struct stat status;
+    return ownFileOfStatus(stat(directoryOrDot(path), &status), status, own);
 }
 
 bool ownFileOfStream(std::FILE* stream, OwnFile& own) {
-    own = OwnFile{};
     struct stat status;
-    if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return false;
-    }
-    own.file = idOf(status);
-    return true;
+    return ownFileOfStatus(fstat(fileno(stream), &status), status, own);
 }
 
 bool ownFileOfRunningProgram(OwnFile& own) {
-    own = OwnFile{};
     struct stat status;
-    if (stat("/proc/self/exe", &status) != 0) {
-        return false;
-    }
-    own.file = idOf(status);
-    return true;
+    return ownFileOfStatus(stat("/proc/self/exe", &status), status, own);
 }
 
-// Paths reach the system as built: no rule of this system changes a name.
-bool adoptWalkRoot(const NativeChar* path) {
+bool isDirectory(const NativeChar* path) {
     struct stat status;
     return stat(directoryOrDot(path), &status) == 0 && S_ISDIR(status.st_mode);
 }
+
+// Paths reach the system as built: no rule of this system changes a name.
+bool adoptWalkRoot(const NativeChar* path) { return isDirectory(path); }
 
 bool currentDirectory(NativeChar (&buffer)[PATH_CAPACITY]) {
     return getcwd(buffer, sizeof buffer) != nullptr;
@@ -193,11 +200,15 @@ bool openListing(const NativeChar* pattern, DirListing& listing, DirEntry& first
         }
         return false;
     }
-    listing.system = dir;
+    // Files are asked to keep their access times where they are likely the
+    // user's own: in the user's own directories, or everywhere for the
+    // superuser. Elsewhere every such open would be refused and made again.
     struct stat status;
-    if (fstat(dirfd(dir), &status) == 0) {
+    const bool known = fstat(fd, &status) == 0;
+    if (known) {
         listing.id = idOf(status);
     }
+    listing.system = new ListingState{dir, geteuid() == 0 || (known && status.st_uid == geteuid())};
     // Every directory lists "." and "..": a listing without a first entry
     // fails as a failed open does.
     bool ended = false;
@@ -226,31 +237,26 @@ bool nextEntry(DirListing& listing, DirEntry& entry, bool& atEnd) {
 void closeListing(DirListing& listing) {
     if (listing.system != nullptr) {
         closedir(dirOf(listing));
+        delete static_cast<ListingState*>(listing.system);
         listing.system = nullptr;
     }
 }
 
+// Opening by the listing's own name, inside the listed directory, spares the
+// system a walk of the whole path.
 bool openEntry(const DirListing& listing, const DirEntry& entry, File& file) {
     file = File{};
-    // Opening by the listing's own name, inside the listed directory, spares
-    // the system a walk of the whole path; the listing's identity costs
-    // nothing more.
-    file.id = entry.id;
-    return adoptDescriptor(openForReading(dirfd(dirOf(listing)), entry.name), file);
+    const auto& state = *static_cast<const ListingState*>(listing.system);
+    return adoptDescriptor(openForReading(dirfd(state.dir), entry.name, state.keepAccessTimes),
+                           file);
 }
 
 bool openPath(const NativeChar* path, File& file) {
     file = File{};
-    return adoptDescriptor(openForReading(AT_FDCWD, path), file);
+    return adoptDescriptor(openForReading(AT_FDCWD, path, true), file);
 }
 
-bool fileIdentity(File& file) {
-    struct stat status;
-    if (!file.id.known && fstat(static_cast<int>(file.handle), &status) == 0) {
-        file.id = idOf(status);
-    }
-    return file.id.known;
-}
+bool fileIdentity(File& file) { return file.id.known; }
 
 bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
                 std::size_t& got, CacheState* look) {
@@ -293,6 +299,14 @@ bool fileSize(const File& file, std::uint64_t& size) {
     return true;
 }
 
+bool sameSizeAndTime(const File& file, std::FILE* stream) {
+    struct stat a;
+    struct stat b;
+    return fstat(static_cast<int>(file.handle), &a) == 0 && fstat(fileno(stream), &b) == 0 &&
+           a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 void closeFile(File& file) {
     if (file.handle >= 0) {
         close(static_cast<int>(file.handle));
@@ -301,16 +315,71 @@ void closeFile(File& file) {
 }
 
 void readAhead(const NativeChar* path, std::span<std::uint8_t> scratch) {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0) {
-        // The hint starts the reads and returns without waiting for them.
-        posix_fadvise(fd, 0, static_cast<off_t>(scratch.size()), POSIX_FADV_WILLNEED);
-        close(fd);
+    File file;
+    if (openPath(path, file)) {
+        // Only a regular file is asked for. The hint starts the reads and
+        // returns without waiting for them.
+        if (file.isRegular) {
+            posix_fadvise(static_cast<int>(file.handle), 0, static_cast<off_t>(scratch.size()),
+                          POSIX_FADV_WILLNEED);
+        }
+        closeFile(file);
     }
 }
 
+std::size_t openFileLimit() {
+    rlimit limit{};
+    return getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+               ? static_cast<std::size_t>(limit.rlim_cur)
+               : SIZE_MAX;
+}
+
+namespace {
+
+// Whether the regular file open for writing as `fd`, which `path` names,
+// holds bytes after its last line end: it is read through a second open,
+// since the first may not read.
+bool endsInsideLine(const char* path, int fd) {
+    struct stat written;
+    struct stat read;
+    char last = '\n';
+    if (fstat(fd, &written) != 0 || !S_ISREG(written.st_mode) || written.st_size == 0) {
+        return false;
+    }
+    const int reader = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (reader >= 0 && fstat(reader, &read) == 0 && read.st_dev == written.st_dev &&
+        read.st_ino == written.st_ino) {
+        if (pread(reader, &last, 1, written.st_size - 1) != 1) {
+            last = '\n';
+        }
+    }
+    if (reader >= 0) {
+        close(reader);
+    }
+    return last != '\n';
+}
+
+}  // namespace
+
 std::FILE* openOutputFile(const NativeChar* path, bool append) {
-    return std::fopen(path, append ? "a" : "w");
+    const int fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                  (append ? O_APPEND : O_TRUNC), 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    // The rows then wait for a slow reader as usual.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* stream = fdopen(fd, append ? "a" : "w");
+    if (stream == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    if (append && endsInsideLine(path, fd)) {
+        std::fputc('\n', stream);
+    }
+    return stream;
 }
 
 // The report takes a name's bytes as they are, in a UTF-8 report too.

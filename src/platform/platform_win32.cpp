@@ -106,8 +106,12 @@ bool absoluteSystemPath(const wchar_t* path, SystemPath& out) {
     }
     std::wstring_view body(full, length);
     std::wstring_view prefix = LONG_FORM;
-    if (body.starts_with(LONG_FORM) || body.starts_with(L"\\\\.\\")) {
+    if (body.starts_with(LONG_FORM)) {
         prefix = {};
+    } else if (body.starts_with(L"\\\\.\\")) {
+        // The device namespace would put the names below through the rules
+        // for typed paths: they are reached in the \\?\ form instead.
+        body.remove_prefix(LONG_FORM.size());
     } else if (body.starts_with(L"\\\\")) {
         prefix = LONG_UNC_FORM;
         body.remove_prefix(2);
@@ -142,7 +146,7 @@ bool toSystemPath(const wchar_t* walkPath, SystemPath& out) {
     return absoluteSystemPath(walkPath, out);
 }
 
-bool isDirectory(const wchar_t* path) {
+bool directoryAt(const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -210,15 +214,21 @@ bool ownFileOfHandle(HANDLE handle, OwnFile& own) {
     return true;
 }
 
+// An own file open as `handle`: a file on a disk, or none that a walk meets.
+bool ownFileOfAnyHandle(HANDLE handle, OwnFile& own) {
+    own = OwnFile{};
+    return GetFileType(handle) != FILE_TYPE_DISK || ownFileOfHandle(handle, own);
+}
+
 bool ownFileOfNamedFile(const wchar_t* path, OwnFile& own) {
     const HANDLE handle = openForAttributes(path);
     if (handle == INVALID_HANDLE_VALUE) {
         own = OwnFile{};
         return false;
     }
-    const bool known = ownFileOfHandle(handle, own);
+    const bool settled = ownFileOfAnyHandle(handle, own);
     CloseHandle(handle);
-    return known;
+    return settled;
 }
 
 void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
@@ -272,12 +282,7 @@ std::span<const NativeChar* const> processArguments() { return arguments; }
 bool ownFileOfPath(const NativeChar* path, OwnFile& own) { return ownFileOfNamedFile(path, own); }
 
 bool ownFileOfStream(std::FILE* stream, OwnFile& own) {
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
-        own = OwnFile{};
-        return false;
-    }
-    return ownFileOfHandle(handle, own);
+    return ownFileOfAnyHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), own);
 }
 
 bool ownFileOfRunningProgram(OwnFile& own) {
@@ -307,8 +312,10 @@ bool adoptWalkRoot(const NativeChar* path) {
     if (rootForSystem.back() != L'\\') {
         rootForSystem += L'\\';
     }
-    return isDirectory(rootForSystem.c_str());
+    return directoryAt(rootForSystem.c_str());
 }
+
+bool isDirectory(const NativeChar* path) { return directoryAt(path[0] == L'\0' ? L"." : path); }
 
 bool currentDirectory(NativeChar (&buffer)[PATH_CAPACITY]) {
     const DWORD length = GetCurrentDirectoryW(PATH_CAPACITY, buffer);
@@ -341,7 +348,7 @@ bool openListing(const NativeChar* pattern, DirListing& listing, DirEntry& first
     if (state->find == INVALID_HANDLE_VALUE) {
         // A drive's root lists no "." or "..": when empty it has no first
         // entry at all, and is an empty listing all the same.
-        atEnd = error == ERROR_FILE_NOT_FOUND && isDirectory(path.units);
+        atEnd = error == ERROR_FILE_NOT_FOUND && directoryAt(path.units);
         SetLastError(error);
         if (!atEnd) {
             return false;
@@ -450,6 +457,17 @@ bool fileSize(const File& file, std::uint64_t& size) {
     return true;
 }
 
+bool sameSizeAndTime(const File& file, std::FILE* stream) {
+    const auto other = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    LARGE_INTEGER sizes[2];
+    FILETIME times[2];
+    return GetFileSizeEx(osHandle(file), &sizes[0]) && GetFileSizeEx(other, &sizes[1]) &&
+           GetFileTime(osHandle(file), nullptr, nullptr, &times[0]) &&
+           GetFileTime(other, nullptr, nullptr, &times[1]) &&
+           sizes[0].QuadPart == sizes[1].QuadPart &&
+           CompareFileTime(&times[0], &times[1]) == 0;
+}
+
 void closeFile(File& file) {
     if (file.handle >= 0) {
         _close(static_cast<int>(file.handle));
@@ -477,6 +495,40 @@ void readAhead(const NativeChar* path, std::span<std::uint8_t> scratch) {
     CloseHandle(handle);
 }
 
+namespace {
+
+// Whether the file on a disk that `path` names holds bytes after its last
+// line end: it is read through an open of its own, since the stream may not
+// read.
+bool endsInsideLine(const NativeChar* path) {
+    const HANDLE handle =
+        CreateFileW(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LARGE_INTEGER size{};
+    char last = '\n';
+    DWORD got = 0;
+    if (GetFileType(handle) == FILE_TYPE_DISK && GetFileSizeEx(handle, &size) && size.QuadPart > 0) {
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(size.QuadPart - 1);
+        where.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+        if (!ReadFile(handle, &last, 1, &got, &where) || got != 1) {
+            last = '\n';
+        }
+    }
+    CloseHandle(handle);
+    return last != '\n';
+}
+
+}  // namespace
+
+// A named pipe here is opened as a client, which fails at once when no one
+// serves it.
+// The helpers read ahead through the system's handles, of which there is no
+// shortage, not through the runtime's descriptors, which the walk opens.
+std::size_t openFileLimit() { return SIZE_MAX; }
+
 std::FILE* openOutputFile(const NativeChar* path, bool append) {
     std::FILE* file = nullptr;
     // "w" and "a" alone: the runtime's default text mode stores "\n" as CR LF.
@@ -484,6 +536,9 @@ std::FILE* openOutputFile(const NativeChar* path, bool append) {
     if (error != 0 || file == nullptr) {
         errno = error != 0 ? error : EINVAL;
         return nullptr;
+    }
+    if (append && endsInsideLine(path)) {
+        std::fputc('\n', file);
     }
     return file;
 }
@@ -537,6 +592,9 @@ bool putTerminalRow(std::string_view bytes, bool utf8, std::FILE* stream) {
         std::transform(text.begin(), text.end(), characters.begin(),
                        [](char byte) { return static_cast<wchar_t>(static_cast<unsigned char>(byte)); });
     }
+    // Bytes that were UTF-8 to the report can be C1 controls as characters.
+    std::replace_if(characters.begin(), characters.begin() + units,
+                    [](wchar_t c) { return c >= 0x80 && c < 0xA0; }, L'?');
     characters[static_cast<std::size_t>(units++)] = L'\r';
     characters[static_cast<std::size_t>(units++)] = L'\n';
     DWORD written = 0;

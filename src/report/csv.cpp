@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "diag/diag.h"
+#include "diag/text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -62,6 +63,22 @@ constexpr char16_t WINDOWS_1252_HIGH[32] = {
     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
 };
+
+// Code page 437 at 0x80-0xFF: what archives without the UTF-8 flag name
+// their entries in.
+constexpr char16_t CP437_HIGH[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
 // clang-format on
 
 constexpr std::array<std::string_view, 256> buildPakTable() {
@@ -85,12 +102,22 @@ std::string_view colorGbText(std::int32_t value) {
     return value == CGB_COMPATIBLE ? "Compatible" : value == CGB_EXCLUSIVE ? "Exclusive" : "None";
 }
 
-// How the bytes of a text stand for characters, for a UTF-8 report.
-enum class Charset : std::uint8_t {
-    Report,       // already the report's bytes
-    Latin1,       // each byte the character of its value
-    Windows1252,  // Latin-1 but for 0x80-0x9F
-};
+// The character that the text at `bytes` (not empty) starts with, read in
+// `charset`, and the count of its bytes.
+std::size_t readCharacter(std::string_view bytes, Charset charset, char32_t& c) {
+    const auto value = static_cast<unsigned char>(bytes[0]);
+    c = value;
+    if (charset == Charset::Utf8) {
+        bool wellFormed = true;
+        return decodeUtf8(bytes, c, wellFormed);
+    }
+    if (charset == Charset::Cp437 && value >= 0x80) {
+        c = CP437_HIGH[value - 0x80];
+    } else if (charset == Charset::Windows1252 && value >= 0x80 && value < 0xA0) {
+        c = WINDOWS_1252_HIGH[value - 0x80];
+    }
+    return 1;
+}
 
 // Encodes one character in UTF-8.
 char* putUtf8(char* at, char32_t c) {
@@ -108,9 +135,9 @@ char* putUtf8(char* at, char32_t c) {
 }
 
 // The one quoting loop: puts the bytes of a text inside a field, a double
-// quote twice; to a person each control byte as '?', so that no escape
-// sequence reaches the terminal; in a UTF-8 report each byte above 0x7F as
-// the character it stands for in `charset`. At most three bytes a byte.
+// quote twice; to a person each control as '?', so that no escape sequence
+// reaches the terminal; in a UTF-8 report each character that the text
+// holds in `charset`. At most three bytes a byte.
 char* putText(char* at, std::string_view text, Charset charset, const RowStyle& style) {
     // Copies of the style's flags: the row's bytes could otherwise alias
     // them, and they would be read again for every byte.
@@ -125,19 +152,30 @@ char* putText(char* at, std::string_view text, Charset charset, const RowStyle& 
         }
         return std::copy(text.begin(), text.end(), at);
     }
-    for (const char byte : text) {
-        const auto value = static_cast<unsigned char>(byte);
-        if (value >= 0x80 && convert) {
-            const bool windows = charset == Charset::Windows1252 && value < 0xA0;
-            at = putUtf8(at, windows ? WINDOWS_1252_HIGH[value - 0x80] : value);
-        } else if (byte == '"') {
-            *at++ = '"';
-            *at++ = '"';
-        } else if (mask && (value < 0x20 || value == 0x7F)) {
-            *at++ = '?';
-        } else {
-            *at++ = byte;
+    while (!text.empty()) {
+        std::size_t length = 1;
+        bool control = false;
+        if (convert) {
+            char32_t c = 0;
+            length = readCharacter(text, charset, c);
+            control = isControl(c);
+            if (c >= 0x80 && !(mask && control)) {
+                at = putUtf8(at, c);
+                text.remove_prefix(length);
+                continue;
+            }
+        } else if (mask) {
+            length = terminalCharacter(text, control);
         }
+        if (mask && control) {
+            *at++ = '?';
+        } else if (text[0] == '"') {
+            *at++ = '"';
+            *at++ = '"';
+        } else {
+            at = std::copy_n(text.data(), length, at);
+        }
+        text.remove_prefix(length);
     }
     return at;
 }
@@ -190,7 +228,7 @@ bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& s
     at = putText(at, {path, pathLength}, Charset::Report, style);
     if (subject.member) {
         *at++ = '#';
-        at = putText(at, member, Charset::Report, style);
+        at = putText(at, member, subject.memberCharset, style);
     }
     *at++ = '"';
     *at++ = ',';

@@ -39,12 +39,22 @@ struct Report {
     std::vector<char> row;  // grows to the longest row once, then stays
 };
 
+// How the bytes of a text stand for characters, for a UTF-8 report.
+enum class Charset : std::uint8_t {
+    Report,       // already the report's bytes
+    Latin1,       // each byte the character of its value
+    Windows1252,  // Latin-1 but for 0x80-0x9F
+    Cp437,        // an archive's names without its UTF-8 flag
+    Utf8,         // an ill-formed sequence is U+FFFD
+};
+
 // One row's subject: a decoded ROM, the file that holds it, and the archive
-// entry it came from, if any.
+// entry it came from, if any, with the character set of the entry's name.
 struct RowSubject {
     const CartHeaderInfo& info;
     const NativeChar* path;
     std::optional<std::string_view> member;
+    Charset memberCharset = Charset::Report;
 };
 
 /// Writes the row of `subject` to `stream` in `style`. False after a

@@ -100,6 +100,12 @@ void runHelper(Lookahead* ahead) {
 
 void start(Lookahead& ahead) {
     ahead.started = true;
+    // The shadow walk holds a listing a level open, each helper a file: they
+    // run only where the walk keeps as many again for itself, so that they
+    // never take a descriptor it needs.
+    if (platform::openFileLimit() < 2 * (MAX_DEPTH + HELPERS) + 16) {
+        return;
+    }
     ahead.passed = ahead.walked;
     ahead.ring.resize(LOOKAHEAD_DISTANCE);
     const int saved = errno;

@@ -1,5 +1,6 @@
 #include "scan/scan.h"
 
+#include <cerrno>
 #include <memory>
 #include <utility>
 
@@ -75,7 +76,9 @@ bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSe
             CartHeaderInfo info;
             decodeImage(image, info, walk.wholeImages);
             info.globalChecksum = sum.verdict(complete);
-            if (!writeRows(*walk.report, {info, path, entry.name})) {
+            const bool utf8Name = (entry.flags & ZIP_FLAG_UTF8) != 0;
+            if (!writeRows(*walk.report,
+                           {info, path, entry.name, utf8Name ? Charset::Utf8 : Charset::Cp437})) {
                 return false;
             }
         }
@@ -96,13 +99,14 @@ bool catalogueFile(const WalkFile& found, WalkSettings& walk, Lookahead& ahead,
     approachFile(ahead);
     if (!platform::openEntry(*found.listing, *found.entry, file)) {
         reportError("Failed to open ROM file %s", found.path);
-        return true;
+        // Out of descriptors or memory, every later file would fail too: the
+        // run fails, rather than the file.
+        return errno != EMFILE && errno != ENFILE && errno != ENOMEM;
     }
     FirstRead firstRead;
     FirstRead* look = wantsLook(ahead) ? &firstRead : nullptr;
     bool result = true;
-    if (mayHoldOwnFile(walk.rules, *found.listing) && platform::fileIdentity(file) &&
-        isOwnFile(walk.rules, file.id)) {
+    if (mayHoldOwnFile(walk.rules, *found.listing) && isOwnOpenFile(walk.rules, file)) {
         look = nullptr;
     } else if (walk.archives && file.isRegular && isZipName(found.entry->name)) {
         if (!buffers.zip) {

@@ -75,6 +75,20 @@ bool isOwnFile(const WalkRules& rules, const platform::FileId& id) {
     return false;
 }
 
+bool isOwnOpenFile(const WalkRules& rules, platform::File& file) {
+    if (!platform::fileIdentity(file)) {
+        return false;
+    }
+    for (const platform::OwnFile& own : rules.ownFiles) {
+        if (platform::sameFile(file.id, own.file) &&
+            (!own.file.anyVolume ||
+             (own.stream != nullptr && platform::sameSizeAndTime(file, own.stream)))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool mayHoldOwnFile(const WalkRules& rules, const platform::DirListing& listing) {
     for (const platform::OwnFile& own : rules.ownFiles) {
         if (own.file.known &&

@@ -10,9 +10,11 @@
 
 // What decides which entries are read.
 struct WalkRules {
-    bool recursive = false;                        // -recursive
-    const NativeChar* outputPath = NATIVE("");     // passed over by its exact path
-    const NativeChar* programPath = NATIVE("");    // argument zero, passed over the same way
+    bool recursive = false;  // -recursive
+    // Passed over by their exact paths: the output file and the program,
+    // where their identity cannot be learnt.
+    const NativeChar* outputPath = NATIVE("");
+    const NativeChar* programPath = NATIVE("");
     // Passed over whatever path names them: the output file, the running
     // program and the file that standard output writes to, where known.
     platform::OwnFile ownFiles[3];
@@ -31,6 +33,10 @@ EntryUse entryUse(const WalkRules& rules, const platform::DirEntry& entry, const
 
 /// Whether the file identified as `id` is one of the run's own.
 bool isOwnFile(const WalkRules& rules, const platform::FileId& id);
+
+/// Whether the open `file` is one of the run's own. Where an own file's
+/// volume is not known, its size and time of writing must agree too.
+bool isOwnOpenFile(const WalkRules& rules, platform::File& file);
 
 /// Whether the files of `listing` must be told apart from the run's own by
 /// identity: only in a directory that holds one of them, or may.

@@ -59,6 +59,7 @@ class Case:
     needs: tuple = ()      # paths that must exist on this machine
     drive: str = ""        # a directory that the case lends a drive letter (wine)
     twin: dict = field(default_factory=dict)  # env of a second run with the same bytes
+    files_open: int = 0    # at most this many files open at once
     sort_err: bool = False
 
 
@@ -164,6 +165,30 @@ def central(data, k, at, value):
     for _ in range(k + 1):
         pos = data.index(b"PK\1\2", pos + 1)
     return data[:pos + at] + struct.pack("<H", value) + data[pos + at + 2:]
+
+
+def deflated(data):
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return packer.compress(data) + packer.flush()
+
+
+def raw_zip(members, stated=None, repeat=1):
+    """An archive written byte by byte from (name, data[, flags[, packed data]]):
+    what zipfile will not write. The last member's central record stands
+    `repeat` times; the end record states `stated` entries."""
+    local = central_records = b""
+    for name, data, *rest in members:
+        flags, packed = rest + [0, None][len(rest):]
+        packed = deflated(data) if packed is None else packed
+        fields = (flags, 8, 0, 0, zlib.crc32(data), len(packed), len(data), len(name))
+        record = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, *fields, 0, 0, 0, 0, 0,
+                             len(local)) + name
+        local += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, *fields, 0) + name + packed
+        central_records += record
+    central_records += record * (repeat - 1)
+    count = len(members) + repeat - 1 if stated is None else stated
+    return local + central_records + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count,
+                                                 len(central_records), len(local), 0)
 
 
 def zip64(name, data):
@@ -300,11 +325,20 @@ def cases(S):
         Case("empty -output", ["-input", S.a("roms"), "-output", ""], roms, cwd="out",
              files={"out/output.csv": HEADER + rows(S.a("roms") + S.sep)}),
         Case("-output in a missing folder", ["-input", "roms", "-output", P("no/r.csv")], roms,
-             err="Failed to create/open output file %s: %s\n" % (P("no/r.csv/output.csv"), ENOENT),
+             err="Failed to create/open output file %s: %s\n" % (P("no/r.csv"), ENOENT),
              status=1),
         Case("-append adds a header line per run", ["-input", "roms", "-append"],
              dict(top, **{"roms/output.csv": OLD}),
              files={"roms/output.csv": [OLD, HEADER + R]}),
+        Case("-append after a last line without its end", ["-input", "roms", "-output", "a.csv", "-append"],
+             dict(top, **{"a.csv": b"notes"}), files={"a.csv": [b"notes", "\n" + HEADER + R]}),
+        # A named pipe that no one reads is refused at once, as given and as
+        # the default output inside the input.
+        *[Case(" ".join(["output to a named pipe that no one reads"] + args), ["-input", "roms"] + args,
+               dict(top, **{"o.fifo": FIFO, "roms/output.csv": FIFO}), status=1, only="posix",
+               err="Failed to create/open output file %s: %s\n" % (name, os.strerror(errno.ENXIO)))
+          for args, name in ((["-output", "o.fifo"], "o.fifo"), (["-output", "o.fifo", "-append"], "o.fifo"),
+                             ([], "roms/output.csv"))],
         Case("-append -headless", ["-input", "roms", "-append", "-headless"],
              dict(top, **{"roms/output.csv": OLD}), files={"roms/output.csv": [OLD, R]}),
 
@@ -426,6 +460,19 @@ def cases(S):
                err=message)
           for what, message in (("remove", "Failed to open ROM file roms/b.gb: %s\n" % ENOENT),
                                 ("shrink", not_rom("roms/b.gb")), ("replace", not_rom("roms/b.gb")))],
+        # A file swapped for a device is not read; a run out of descriptors
+        # fails, and the look-ahead never takes one that the walk needs.
+        Case("file swapped for a device between listing and read", ["-input", "roms", "-nofile", "-verify"],
+             {"roms/a.gb": valid("ALPHA"), "roms/b.gb": valid("B"), "roms/c.gb": valid("C")},
+             fault="b.gb:device", only="posix", out=VERIFY_HEADER + row("roms/a.gb", "ALPHA", checks=("Valid",) * 3)
+             + row("roms/c.gb", "C", checks=("Valid",) * 3), err=not_rom("roms/b.gb")),
+        Case("out of descriptors", ["-input", "roms", "-nofile"],
+             {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B"), "roms/c.gb": rom("C")}, fault="b.gb:emfile",
+             out=Check(lambda d, S: None if d.count(b"\n") <= 2 else "the walk went on"), status=1,
+             err="Failed to open ROM file roms/b.gb: %s\n" % os.strerror(errno.EMFILE)),
+        Case("a few descriptors, the look-ahead on", ["-input", "mix", "-recursive", "-nofile"],
+             {"mix/%d/%04d.gb" % (i % 4, i): rom("M%d" % i) for i in range(2000)}, files_open=7,
+             only="posix", out=HEADER + "".join(row("mix/%d/%04d.gb" % (i % 4, i), "M%d" % i) for i in range(2000))),
         Case("a file that will not be opened without its access time still gets its row", ["-input", "roms", "-nofile"],
              {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B"), "roms/c.gb": rom("C")}, only="posix",
              fault="b.gb:not-owner", out=HEADER + row("roms/a.gb", "ALPHA") + row("roms/b.gb", "B") +
@@ -487,7 +534,12 @@ def cases(S):
              streams={"closed": (2,)},
              files={"roms/output.csv": HEADER + R}),
         Case("closed standard output", ["-input", "roms", "-stdout"], top, streams={"closed": (1,)},
-             files={"roms/output.csv": HEADER + R}, only="posix"),
+             files={"roms/output.csv": HEADER + R}, only="posix", status=1,
+             err="Failed to write to stdout: %s\n" % os.strerror(errno.EBADF)),
+        Case("rows to a closed standard output", ["-input", "mix", "-nofile"], mixed,
+             streams={"closed": (1,)}, only="posix", status=1, err=Check(
+                 lambda d, S: None if d.endswith(b"Failed to write header to the output file: "
+                                                 + os.strerror(errno.EBADF).encode() + b"\n") else "no failure")),
         Case("messages to a pipe closed early", ["-input", "mix"], mixed,
              streams={"early": ("stderr", 2)}, files={"mix/output.csv": HEADER + mixed_rows},
              err=Check(lambda d, S: None if d.count(b"\n") == 2 else "not two lines")),
@@ -507,14 +559,41 @@ def cases(S):
              files={"v.csv": zip_verified}),
         Case("without -zip a .zip is a file", ["-input", "z", "-nofile"], {"z/x.zip": rom("X")},
              out=HEADER + row(P("z/x.zip"), "X")),
+        # Every record of the directory is read, whatever count the archive
+        # states; records that share one entry's data are refused, each; a
+        # stream that opens with many empty blocks is read as far as it goes.
+        Case("-zip reads the whole directory and refuses overlapping entries",
+             ["-input", "z", "-zip", "-nofile"],
+             {"z/count.zip": raw_zip([(b"%d.gb" % i, rom("C%d" % i)) for i in range(5)], stated=2),
+              "z/bomb.zip": raw_zip([(b"ok.gb", rom("OK")), (b"rom.gb", rom("ROM"))], repeat=40),
+              "z/blocks.zip": raw_zip([(b"slow.gb", rom("SLOW"), 0,
+                                        b"\0\0\0\xff\xff" * 20000 + deflated(rom("SLOW")))])},
+             out=HEADER + "".join(zip_row(name, title) for name, title in [
+                 ("count.zip#%d.gb" % i, "C%d" % i) for i in range(5)] + [
+                 ("bomb.zip#ok.gb", "OK"), ("blocks.zip#slow.gb", "SLOW")]), sort_err=True,
+             err="Failed to read ZIP entry %s#rom.gb: data overlaps another entry\n" % P("z/bomb.zip") * 40),
+        # Names without the archive's UTF-8 flag are code page 437; a flagged
+        # name that is not UTF-8 gets U+FFFD; a zero byte spoils a name.
+        Case("-zip -utf8 names", ["-input", "z", "-zip", "-nofile", "-utf8", "-headless"],
+             {"z/n.zip": raw_zip([(b"caf\x82.gb", rom("CP")), (b"caf\xc3\xa9.gb", rom("U8"), 0x800),
+                                  (b"bad\xff\xc3.gb", rom("BAD"), 0x800), (b"nul\0x.gb", rom("NUL"))])},
+             out="".join(zip_row(name, title) for name, title in (
+                 ("n.zip#caf\xc3\xa9.gb", "CP"), ("n.zip#caf\xc3\xa9.gb", "U8"),
+                 ("n.zip#bad\xef\xbf\xbd\xef\xbf\xbd.gb", "BAD"))),
+             err="Failed to read ZIP entry %s#nul: damaged entry name\n" % P("z/n.zip")),
 
         # Control bytes never reach a terminal; files and pipes keep them.
         Case("a terminal sees no escape sequence", ["-input", "t", "-nofile", "-headless"],
              {"t/\x1b]0;x\x07.gb": rom("T\x1b[2J"), "t/\x1b[31m": b"short"}, streams={"tty": "stdout"},
              out=row(P("t/?]0;x?.gb"), "T?[2J"), err=not_rom(P("t/\x1b[31m")), only="posix"),
         Case("a terminal sees no escape sequence in messages", ["-input", "t", "-nofile", "-headless"],
-             {"t/\x1b[31m": b"short"}, streams={"tty": "stderr"}, err=not_rom(P("t/?[31m")),
-             only="posix"),
+             {"t/\x1b[31m\x9b2J\xc2\x9d": b"short"}, streams={"tty": "stderr"},
+             err=not_rom(P("t/?[31m?2J?")), only="posix"),
+        # C1 controls too, alone or in UTF-8; other UTF-8 comes through whole.
+        *[Case(" ".join(["a terminal sees no C1 control"] + extra), ["-input", "t", "-nofile", "-headless"]
+               + extra, {"t/\x9b1m\xe3\x83\x86.gb": rom("T\x9d0;x\x07")}, streams={"tty": "stdout"},
+               out=row(P("t/?1m\xe3\x83\x86.gb"), title), only="posix")
+          for extra, title in (([], "T?0;x?"), (["-utf8"], "T?0;x?"))],
 
         # What only the Windows build shows.
         Case("characters up to FF are their bytes", ["-input", "r\xe9ms", "-nofile"],
@@ -523,9 +602,15 @@ def cases(S):
              only="windows"),
         # Names reach the system as listed, never by the rules for typed
         # paths (trailing dots and spaces dropped, device names).
-        Case("names as listed", ["-input", "w", "-recursive", "-nofile"], listed_tree,
-             out=HEADER + "".join(row(P("w/" + name), title) for name, title in listed),
-             only="windows"),
+        *[Case("names as listed below " + (root or "a typed root"), ["-input", root + P("w"), "-recursive", "-nofile"],
+               listed_tree, out=HEADER + "".join(row(root + P("w/" + name), title) for name, title in listed),
+               only="windows") for root in ("", "\\\\.\\" + S.a() + "\\")],
+        # Where the output's identity is known, only that file is passed over.
+        Case("a file named like the output device", ["-input", "", "-output", "nul", "-stdout"],
+             {"w/nul": rom("NUL")}, cwd="w", out=HEADER + row("nul", "NUL"), only="windows"),
+        Case("a file named like the output as typed", ["-input", "w", "-output", P("w/b.gb."), "-stdout"],
+             {"w/b.gb": rom("B"), "w/b.gb.": rom("DOT")}, out=HEADER + row(P("w/b.gb."), "DOT"),
+             files={"w/b.gb": HEADER + row(P("w/b.gb."), "DOT")}, only="windows"),
         Case("an empty drive is an empty folder", ["-input", S.drive + "\\", "-output", "out.csv",
              "-stdout"], {"drive": DIR}, drive="drive", out=HEADER, files={"out.csv": HEADER},
              only="windows"),

@@ -3,7 +3,9 @@
 // "NAME:ACTION" says. That is the moment between a directory's listing and
 // the read of one of its files, which nothing outside the process can hit.
 // ACTION: remove (the file, or an empty directory, is gone), shrink (the file
-// is cut below 4 KiB), replace (a directory stands in the file's place).
+// is cut below 4 KiB), replace (a directory stands in the file's place),
+// device (a link to /dev/zero stands there), emfile (the open fails as when
+// no descriptor is left).
 // "ACTION:ahead" strikes only at an open by another thread than the main one,
 // the look-ahead's, and holds the walk's own open of the file until then.
 // "NAME:not-owner" refuses every open of NAME that asks to leave its access
@@ -51,7 +53,7 @@ std::string_view actionFor(const char* path) {
 
 void strike(int dirfd, const char* path) {
     std::string_view action = actionFor(path);
-    if (action.empty() || action == "not-owner") {
+    if (action.empty() || action == "not-owner" || action == "emfile") {
         return;
     }
     if (action.ends_with(":ahead")) {
@@ -79,7 +81,8 @@ void strike(int dirfd, const char* path) {
     if (unlinkat(dirfd, path, 0) != 0 && unlinkat(dirfd, path, AT_REMOVEDIR) != 0) {
         std::abort();
     }
-    if (action == "replace" && mkdirat(dirfd, path, 0700) != 0) {
+    if ((action == "replace" && mkdirat(dirfd, path, 0700) != 0) ||
+        (action == "device" && symlinkat("/dev/zero", dirfd, path) != 0)) {
         std::abort();
     }
 }
@@ -89,7 +92,12 @@ mode_t modeOf(int flags, va_list args) {
 }
 
 bool refused(const char* path, int flags) {
-    if ((flags & O_NOATIME) == 0 || actionFor(path) != "not-owner") {
+    const std::string_view action = actionFor(path);
+    if (action == "emfile") {
+        errno = EMFILE;
+        return true;
+    }
+    if ((flags & O_NOATIME) == 0 || action != "not-owner") {
         return false;
     }
     errno = EPERM;

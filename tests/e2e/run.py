@@ -15,6 +15,7 @@ import dataclasses
 import hashlib
 import os
 import pty
+import resource
 import shlex
 import shutil
 import socket
@@ -143,9 +144,13 @@ def run_case(case, options, root):
             streams[special] = slave
         elif special:
             streams[special] = subprocess.PIPE
+        def prepare():
+            for fd in closed:
+                os.close(fd)
+            if case.files_open:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (case.files_open, case.files_open))
         proc = subprocess.Popen(argv, cwd=os.path.join(root, case.cwd), env=env,
-                                stdin=subprocess.DEVNULL, preexec_fn=lambda: [os.close(fd) for fd in closed],
-                                **streams)
+                                stdin=subprocess.DEVNULL, preexec_fn=prepare, **streams)
         seen = b""
         if "tty" in case.streams:
             os.close(slave)
