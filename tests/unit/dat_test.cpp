@@ -42,7 +42,9 @@ void load(DatSet& set, std::string_view text) {
 
 TEST(Dat, BothFormsAndEmptyOnes) {
     DatSet set;
-    load(set, "\xEF\xBB\xBF" R"DAT(<?xml version="1.0"?>
+    load(set,
+         "\xEF\xBB\xBF"
+         R"DAT(<?xml version="1.0"?>
 <!DOCTYPE datafile PUBLIC "-//Example//DTD Datafile//EN" "http://example.invalid/datafile.dtd">
 <datafile><header><name>Set</name><version>1</version></header>
 <game name="Tom &amp; Jerry (Caf&#233;)"><description>d</description>
@@ -88,7 +90,8 @@ TEST(Dat, MatchingByContentsInDatOrder) {
 </game></datafile>)DAT");
     load(set, "game ( rom ( name 3 " + same + " ) rom ( name 4 " + same + " flags nodump )\n" +
                   "rom ( name 5 size 8192 crc 11111111 ) rom ( name 6 size 4096 )\n" +
-                  "rom ( name 7 size 4096 crc 11111111 ) )");
+                  "rom ( name 7 size 4096 crc 11111111 )\n" +
+                  "rom ( name 8 size 4096 crc 11111111 md5 " + std::string(32, 'f') + " ) )");
     std::uint8_t md5[16];
     std::uint8_t sha1[20];
     for (std::size_t i = 0; i < 20; ++i) {
@@ -110,7 +113,7 @@ TEST(Dat, MatchingByContentsInDatOrder) {
     for (const DatRom& rom : set.roms) {
         kinds += rom.found ? 'F' : canMatch(rom) ? 'M' : 'N';
     }
-    EXPECT_EQ(kinds, "FMFNMNF");
+    EXPECT_EQ(kinds, "FMFNMNFM");
 }
 
 TEST(Dat, FaultsNamedByLineAndNothingKept) {
