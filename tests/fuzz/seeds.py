@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """Writes a few seeds per fuzz target, each near a case that matters, into
 OUT/TARGET/. Usage: seeds.py OUT"""
-import hashlib
 import os
 import sys
 import zipfile
@@ -23,32 +22,21 @@ def image(texts):
 VALID = b"ok.gb" + valid("VALID", 4096)[5:]
 
 
-# DATs in both forms, with what each form may hold: a DOCTYPE and a header,
-# references, hashes in either case, statuses, blocks to pass over.
-MD5 = hashlib.md5(b"seed").hexdigest()
-SHA1 = hashlib.sha1(b"seed").hexdigest()
+# DATs in both forms, with a DOCTYPE, references, hashes in either case,
+# statuses and blocks to pass over.
+MD5, SHA1 = "0123456789abcdef" * 2, "0123456789abcdef" * 2 + "01234567"
 XML_DAT = f"""<?xml version="1.0"?>
 <!DOCTYPE datafile PUBLIC "-//Example//DTD Datafile//EN" "http://example.invalid/datafile.dtd">
-<datafile>
-	<header><name>Seed</name><version>1</version></header>
-	<game name="A &amp; B (Caf&#233;)"><description>d</description>
-		<rom name="a.gb" size="32768" crc="0a1b2c3d" md5="{MD5}" sha1="{SHA1}" status="verified"/>
-		<rom name="b.gb" size="32768" crc="0A1B2C3D" md5="{MD5.upper()}"/>
-	</game>
-	<machine name="M"><rom name="m.gbc" size="65536" status="nodump"/></machine>
-</datafile>
+<datafile><header><name>Seed</name></header>
+<game name="A &amp; B (Caf&#233;)"><description>d</description>
+<rom name="a.gb" size="32768" crc="0a1b2c3d" md5="{MD5}" sha1="{SHA1}" status="verified"/>
+<rom name="b.gb" size="32768" crc="0A1B2C3D" md5="{MD5.upper()}"/></game>
+<machine name="M"><rom name="m.gbc" size="65536" status="nodump"/></machine></datafile>
 """.encode()
-TEXT_DAT = f"""clrmamepro (
-	name "Seed"
-	version 20240101
-)
-
-game (
-	name "Some Game (World) (Rev 1)"
-	description "Some Game (World) (Rev 1)"
-	rom ( name "s.gb" size 262144 crc 0A1B2C3D md5 {MD5.upper()} sha1 {SHA1} flags baddump )
-	rom ( name "t.gb" size 262144 crc 0a1b2c3d )
-)
+TEXT_DAT = f"""clrmamepro ( name "Seed" version 20240101 )
+game ( name "Some Game (World)" description "Some Game (World)"
+\trom ( name "s.gb" size 262144 crc 0A1B2C3D md5 {MD5.upper()} sha1 {SHA1} flags baddump )
+\trom ( name "t.gb" size 262144 crc 0a1b2c3d ) )
 machine ( name m rom ( name "n.gb" size 1 status nodump serial ( x ) ) )
 """.encode()
 

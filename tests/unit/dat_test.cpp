@@ -1,10 +1,10 @@
 // DATs in both forms, the faults they can hold, and matching files against
 // them. The XML cases go through the system's parser: XmlLite on Windows.
-#include "dat/dat.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "dat/dat.h"
 
 namespace {
 
@@ -53,10 +53,7 @@ TEST(Dat, BothFormsAndEmptyOnes) {
 <machine name="M"><rom name="m.gbc" size="65536" status="nodump"/></machine>
 <other name="O"><rom name="o.gb" size="1"/></other></datafile>
 )DAT");
-    load(set, R"DAT(clrmamepro (
-	name "Set"
-	version 20240101
-)
+    load(set, R"DAT(clrmamepro ( name "Set" version 20240101 )
 emulator ( name "e" )
 game (
 	name "Some Game (World) (Rev 1)"
@@ -92,22 +89,16 @@ TEST(Dat, MatchingByContentsInDatOrder) {
                   "rom ( name 5 size 8192 crc 11111111 ) rom ( name 6 size 4096 )\n" +
                   "rom ( name 7 size 4096 crc 11111111 )\n" +
                   "rom ( name 8 size 4096 crc 11111111 md5 " + std::string(32, 'f') + " ) )");
-    std::uint8_t md5[16];
-    std::uint8_t sha1[20];
-    for (std::size_t i = 0; i < 20; ++i) {
-        sha1[i] = static_cast<std::uint8_t>(i % 16 * 0x11);
-        md5[i % 16] = static_cast<std::uint8_t>(i % 8 * 0x22 + 1);
-    }
-    ASSERT_EQ(hex(md5) + hex(sha1), MD5 + SHA1);
-    const DatRom* match = matchFile(set, 4096, 0x11111111, md5, sha1);
+    DatRom file = set.roms[0];  // gives every hash
+    const DatRom* match = matchFile(set, 4096, 0x11111111, file.md5, file.sha1);
     ASSERT_NE(match, nullptr);
     EXPECT_EQ(datText(set, match->name), "1");
-    sha1[19] ^= 1;  // now only the entry that gives no hashes agrees
-    match = matchFile(set, 4096, 0x11111111, md5, sha1);
+    file.sha1[19] ^= 1;  // now only the entry that gives no hashes agrees
+    match = matchFile(set, 4096, 0x11111111, file.md5, file.sha1);
     ASSERT_NE(match, nullptr);
     EXPECT_EQ(datText(set, match->name), "7");
-    EXPECT_EQ(matchFile(set, 4096, 0x11111112, md5, sha1), nullptr);
-    EXPECT_EQ(matchFile(set, 4097, 0x11111111, md5, sha1), nullptr);
+    EXPECT_EQ(matchFile(set, 4096, 0x11111112, file.md5, file.sha1), nullptr);
+    EXPECT_EQ(matchFile(set, 4097, 0x11111111, file.md5, file.sha1), nullptr);
     // Found, missing from the collection, or never to be matched.
     std::string kinds;
     for (const DatRom& rom : set.roms) {
