@@ -548,7 +548,7 @@ void systemErrorText(std::uint32_t code, std::span<wchar_t> text) {
 
 }  // namespace platform
 
-// XML through XmlLite, which every Windows has since XP. mingw-w64 has no
+// XML through XmlLite, which every Windows has since Vista. mingw-w64 has no
 // import library for it: it is loaded at run time, from the system's folder
 // only. Its default refuses any DOCTYPE, so the DTD is parsed; but no
 // resolver is set, and with none nothing outside the document is fetched.
@@ -729,8 +729,9 @@ bool parseXml(std::span<const std::uint8_t> bytes, const XmlEvents& events, XmlP
         reader->GetLinePosition(&at.second);
         // Wine's reader meets the end of a document cut short by giving the
         // same node again and again, or by closing the open elements itself,
-        // each end at its start. No two nodes of a document begin at one
-        // place: both are ends of input.
+        // each end placed at its start. In a document no node follows one
+        // of its kind at the same place, and no end tag stands where its
+        // start does: both are the end of input.
         const bool again = type == lastType && at == last;
         lastType = type;
         last = at;
