@@ -70,7 +70,8 @@ bool canMatch(const DatRom& rom);
 
 /// The first entry, in DAT order, that the file of these size and hashes
 /// matches: size and CRC32 agree, and each hash that the entry gives. Marks
-/// every matching entry found. Null when none matches.
+/// every matching entry found. Null when none matches. The entry lasts until
+/// the next parseDat.
 const DatRom* matchFile(DatSet& set, std::uint64_t size, std::uint32_t crc,
                         const std::uint8_t (&md5)[16], const std::uint8_t (&sha1)[20]);
 
