@@ -228,6 +228,38 @@ std::uint32_t lastSystemError();
 /// zero-terminated and cut to fit.
 void systemErrorText(std::uint32_t code, std::span<char> text);
 
+// Reading XML, for DAT files: each system has a parser of its own.
+
+// An attribute of an element, name and value in UTF-8, references decoded.
+struct XmlAttribute {
+    std::string_view name;
+    std::string_view value;
+};
+
+// What the parser calls for each element, in document order: `start` with
+// the line on which the element begins, then `end` when it closes (at once
+// for an empty element). The texts last until the call returns.
+struct XmlEvents {
+    void* context = nullptr;
+    /// False stops the parse.
+    bool (*start)(void* context, std::uint64_t line, std::string_view name,
+                  std::span<const XmlAttribute> attributes) = nullptr;
+    void (*end)(void* context) = nullptr;
+};
+
+// Why a document is not well-formed, in the parser's words, and its line.
+struct XmlProblem {
+    std::uint64_t line = 0;
+    char what[160] = {};
+};
+
+/// Parses the XML document in `bytes`, calling `events` for every element. A
+/// document type declaration is read, but nothing outside the document is
+/// ever fetched. False when the document is not well-formed, or cannot be
+/// read at all, with `problem` set; or when a callback stopped the parse,
+/// with `problem` left as it was.
+bool parseXml(std::span<const std::uint8_t> bytes, const XmlEvents& events, XmlProblem& problem);
+
 }  // namespace platform
 
 using platform::NativeChar;

@@ -11,9 +11,12 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <expat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace platform {
 
@@ -411,6 +414,74 @@ void systemErrorText(std::uint32_t code, std::span<char> text) {
         std::memcpy(text.data(), message, length);
         text[length] = '\0';
     }
+}
+
+}  // namespace platform
+
+// XML through expat. No handler for external entities is set, and parameter
+// entities are not parsed: the DTD that a DAT's DOCTYPE names, or any other
+// entity outside the document, is never fetched.
+namespace platform {
+
+namespace {
+
+struct ExpatRun {
+    XML_Parser parser;
+    const XmlEvents& events;
+    std::vector<XmlAttribute> attributes;
+};
+
+void XMLCALL startElement(void* data, const XML_Char* name, const XML_Char** pairs) {
+    auto& run = *static_cast<ExpatRun*>(data);
+    run.attributes.clear();
+    for (; pairs[0] != nullptr; pairs += 2) {
+        run.attributes.push_back({pairs[0], pairs[1]});
+    }
+    const std::uint64_t line = XML_GetCurrentLineNumber(run.parser);
+    if (!run.events.start(run.events.context, line, name, run.attributes)) {
+        XML_StopParser(run.parser, XML_FALSE);
+    }
+}
+
+void XMLCALL endElement(void* data, const XML_Char* /*name*/) {
+    const auto& run = *static_cast<ExpatRun*>(data);
+    run.events.end(run.events.context);
+}
+
+void setXmlProblem(XmlProblem& problem, std::uint64_t line, const char* what) {
+    const std::size_t length = std::min(std::strlen(what), sizeof problem.what - 1);
+    problem.line = line;
+    std::memcpy(problem.what, what, length);
+    problem.what[length] = '\0';
+}
+
+}  // namespace
+
+bool parseXml(std::span<const std::uint8_t> bytes, const XmlEvents& events, XmlProblem& problem) {
+    ExpatRun run{XML_ParserCreate(nullptr), events, {}};
+    if (run.parser == nullptr) {
+        setXmlProblem(problem, 0, "out of memory");
+        return false;
+    }
+    XML_SetUserData(run.parser, &run);
+    XML_SetElementHandler(run.parser, startElement, endElement);
+    // Expat takes at most INT_MAX bytes a call.
+    constexpr std::size_t PIECE = 1 << 30;
+    std::size_t offset = 0;
+    XML_Status status = XML_STATUS_OK;
+    do {
+        const std::size_t length = std::min(PIECE, bytes.size() - offset);
+        const bool last = offset + length == bytes.size();
+        status = XML_Parse(run.parser, reinterpret_cast<const char*>(bytes.data() + offset),
+                           static_cast<int>(length), last);
+        offset += length;
+    } while (status == XML_STATUS_OK && offset < bytes.size());
+    const XML_Error error = XML_GetErrorCode(run.parser);
+    if (status != XML_STATUS_OK && error != XML_ERROR_ABORTED) {
+        setXmlProblem(problem, XML_GetCurrentLineNumber(run.parser), XML_ErrorString(error));
+    }
+    XML_ParserFree(run.parser);
+    return status == XML_STATUS_OK;
 }
 
 }  // namespace platform

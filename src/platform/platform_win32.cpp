@@ -9,6 +9,9 @@
 #endif
 #include <windows.h>
 
+#include <shlwapi.h>
+#include <xmllite.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -20,6 +23,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -634,6 +639,234 @@ void systemErrorText(std::uint32_t code, std::span<char> text) {
     }
     text[i] = '\0';
     LocalFree(message);
+}
+
+}  // namespace platform
+
+// XML through XmlLite, which every Windows has since Vista. mingw-w64 has no
+// import library for it: it is loaded at run time, from the system's folder
+// only. Its default refuses any DOCTYPE, so the DTD is parsed; but no
+// resolver is set, and with none nothing outside the document is fetched.
+namespace platform {
+
+namespace {
+
+using CreateXmlReaderFunction = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
+
+CreateXmlReaderFunction xmlReaderMaker() {
+    // Loaded once; the library stays for the rest of the process.
+    static const CreateXmlReaderFunction make = [] {
+        const HMODULE module =
+            LoadLibraryExW(L"xmllite.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        // Through a plain function pointer, which GCC lets any function
+        // pointer become without a warning.
+        return module == nullptr ? nullptr
+                                 : reinterpret_cast<CreateXmlReaderFunction>(
+                                       reinterpret_cast<void (*)()>(
+                                           GetProcAddress(module, "CreateXmlReader")));
+    }();
+    return make;
+}
+
+// XmlLite's errors in expat's words where both have one; others by number.
+struct XmlErrorText {
+    std::uint32_t code;
+    const char* text;
+};
+// clang-format off
+constexpr XmlErrorText XML_ERROR_TEXTS[] = {
+    {MX_E_INPUTEND,           "unexpected end of input"},
+    {static_cast<std::uint32_t>(E_NOTIMPL),
+                              "not supported by the system's XML reader"},
+    {MX_E_ENCODING,           "unknown encoding"},
+    {WC_E_ENCNAME,            "unknown encoding"},
+    {WC_E_WHITESPACE,         "white space expected"},
+    {WC_E_SEMICOLON,          "';' expected"},
+    {WC_E_GREATERTHAN,        "'>' expected"},
+    {WC_E_QUOTE,              "quote expected"},
+    {WC_E_EQUAL,              "'=' expected"},
+    {WC_E_LESSTHAN,           "'<' in an attribute value"},
+    {WC_E_XMLCHARACTER,       "not well-formed (invalid token)"},
+    {WC_E_NAMECHARACTER,      "not well-formed (invalid token)"},
+    {WC_E_SYNTAX,             "syntax error"},
+    {WC_E_ROOTELEMENT,        "junk after document element"},
+    {WC_E_ELEMENTMATCH,       "mismatched tag"},
+    {WC_E_UNIQUEATTRIBUTE,    "duplicate attribute"},
+    {WC_E_UNDECLAREDENTITY,   "undefined entity"},
+    {WC_E_NORECURSION,        "recursive entity reference"},
+    {SC_E_MAXELEMENTDEPTH,    "elements nested too deeply"},
+    {SC_E_MAXENTITYEXPANSION, "entities expand too far"},
+};
+// clang-format on
+const HRESULT INPUT_ENDS = static_cast<HRESULT>(static_cast<std::uint32_t>(MX_E_INPUTEND));
+
+void setXmlProblem(XmlProblem& problem, std::uint64_t line, const char* what) {
+    const std::size_t length = std::min(std::strlen(what), sizeof problem.what - 1);
+    problem.line = line;
+    std::memcpy(problem.what, what, length);
+    problem.what[length] = '\0';
+}
+
+void setXmlProblem(XmlProblem& problem, std::uint64_t line, HRESULT result) {
+    const auto code = static_cast<std::uint32_t>(result);
+    for (const auto& entry : XML_ERROR_TEXTS) {
+        if (entry.code == code) {
+            setXmlProblem(problem, line, entry.text);
+            return;
+        }
+    }
+    problem.line = line;
+    std::snprintf(problem.what, sizeof problem.what, "XML error 0x%08X", code);
+}
+
+// What each element's texts become: their UTF-8 one after another, where
+// each ends, and the attributes as views of them.
+struct XmlLiteTexts {
+    std::string utf8;
+    std::vector<std::size_t> ends;
+    std::vector<XmlAttribute> attributes;
+};
+
+void appendUtf8(XmlLiteTexts& texts, const wchar_t* text, UINT length) {
+    const int units = static_cast<int>(length);
+    const int need = length == 0 ? 0
+                                 : WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0,
+                                                       nullptr, nullptr);
+    const std::size_t at = texts.utf8.size();
+    texts.utf8.resize(at + static_cast<std::size_t>(need));
+    if (need > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text, units, texts.utf8.data() + at, need, nullptr,
+                            nullptr);
+    }
+    texts.ends.push_back(texts.utf8.size());
+}
+
+// Gives the element that `reader` stands on, on line `line`, to `events`;
+// `empty` tells that it has no end tag, `stopped` that its start callback
+// returned false. The reader's failure, or S_OK.
+HRESULT giveElement(IXmlReader* reader, UINT line, bool empty, const XmlEvents& events,
+                    XmlLiteTexts& texts, bool& stopped) {
+    texts.utf8.clear();
+    texts.ends.clear();
+    const wchar_t* text = nullptr;
+    UINT length = 0;
+    HRESULT result = reader->GetQualifiedName(&text, &length);
+    if (FAILED(result)) {
+        return result;
+    }
+    appendUtf8(texts, text, length);
+    for (result = reader->MoveToFirstAttribute(); result == S_OK;
+         result = reader->MoveToNextAttribute()) {
+        if (FAILED(result = reader->GetQualifiedName(&text, &length))) {
+            return result;
+        }
+        appendUtf8(texts, text, length);
+        if (FAILED(result = reader->GetValue(&text, &length))) {
+            return result;
+        }
+        appendUtf8(texts, text, length);
+    }
+    if (FAILED(result)) {
+        return result;
+    }
+    const std::string_view all(texts.utf8);
+    texts.attributes.clear();
+    for (std::size_t i = 1; i + 1 < texts.ends.size(); i += 2) {
+        texts.attributes.push_back(
+            {all.substr(texts.ends[i - 1], texts.ends[i] - texts.ends[i - 1]),
+             all.substr(texts.ends[i], texts.ends[i + 1] - texts.ends[i])});
+    }
+    stopped = !events.start(events.context, line, all.substr(0, texts.ends[0]), texts.attributes);
+    if (!stopped && empty) {
+        events.end(events.context);
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+bool parseXml(std::span<const std::uint8_t> bytes, const XmlEvents& events, XmlProblem& problem) {
+    const CreateXmlReaderFunction make = xmlReaderMaker();
+    if (make == nullptr) {
+        setXmlProblem(problem, 0, "XmlLite cannot be loaded");
+        return false;
+    }
+    if (bytes.size() > 0xFFFFFFFFu) {
+        setXmlProblem(problem, 0, "too large for XmlLite");
+        return false;
+    }
+    // The stream holds a copy of the bytes.
+    IStream* stream = SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size()));
+    IXmlReader* reader = nullptr;
+    HRESULT result = stream == nullptr ? E_OUTOFMEMORY
+                                       : make(__uuidof(IXmlReader),
+                                              reinterpret_cast<void**>(&reader), nullptr);
+    if (SUCCEEDED(result)) {
+        result = reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Parse);
+    }
+    if (SUCCEEDED(result)) {
+        // No resolver: external entities, the DTD among them, stay unread.
+        result = reader->SetProperty(XmlReaderProperty_XmlResolver, 0);
+    }
+    if (SUCCEEDED(result)) {
+        result = reader->SetInput(stream);
+    }
+    XmlLiteTexts texts;
+    bool stopped = false;
+    XmlNodeType type = XmlNodeType_None;
+    XmlNodeType lastType = XmlNodeType_None;
+    std::pair<UINT, UINT> last{0, 0};                // line and column of the last node
+    std::vector<std::pair<UINT, UINT>> openElements;  // where each open element begins
+    bool rootSeen = false;
+    while (SUCCEEDED(result) && !stopped && (result = reader->Read(&type)) == S_OK) {
+        std::pair<UINT, UINT> at{0, 0};
+        reader->GetLineNumber(&at.first);
+        reader->GetLinePosition(&at.second);
+        // Wine's reader meets the end of a document cut short by giving the
+        // same node again and again, or by closing the open elements itself,
+        // each end placed at its start. In a document no node follows one
+        // of its kind at the same place, and no end tag stands where its
+        // start does: both are the end of input.
+        const bool again = type == lastType && at == last;
+        lastType = type;
+        last = at;
+        if (again) {
+            result = INPUT_ENDS;
+        } else if (type == XmlNodeType_Element) {
+            // Asked before the reader moves to the attributes.
+            const bool empty = reader->IsEmptyElement() != FALSE;
+            if (!empty) {
+                openElements.push_back(at);
+            }
+            rootSeen = true;
+            result = giveElement(reader, at.first, empty, events, texts, stopped);
+        } else if (type == XmlNodeType_EndElement) {
+            if (openElements.empty() || openElements.back() == at) {
+                result = INPUT_ENDS;
+            } else {
+                openElements.pop_back();
+                events.end(events.context);
+            }
+        }
+    }
+    // Read gives S_FALSE at the end of the document, which ends its root.
+    if (result == S_FALSE && (!openElements.empty() || !rootSeen)) {
+        result = INPUT_ENDS;
+    }
+    if (FAILED(result)) {
+        UINT line = 0;
+        if (reader != nullptr) {
+            reader->GetLineNumber(&line);
+        }
+        setXmlProblem(problem, line, result);
+    }
+    if (reader != nullptr) {
+        reader->Release();
+    }
+    if (stream != nullptr) {
+        stream->Release();
+    }
+    return SUCCEEDED(result) && !stopped;
 }
 
 }  // namespace platform

@@ -22,6 +22,25 @@ def image(texts):
 VALID = b"ok.gb" + valid("VALID", 4096)[5:]
 
 
+# DATs in both forms, with a DOCTYPE, references, hashes in either case,
+# statuses and blocks to pass over.
+MD5, SHA1 = "0123456789abcdef" * 2, "0123456789abcdef" * 2 + "01234567"
+XML_DAT = f"""<?xml version="1.0"?>
+<!DOCTYPE datafile PUBLIC "-//Example//DTD Datafile//EN" "http://example.invalid/datafile.dtd">
+<datafile><header><name>Seed</name></header>
+<game name="A &amp; B (Caf&#233;)"><description>d</description>
+<rom name="a.gb" size="32768" crc="0a1b2c3d" md5="{MD5}" sha1="{SHA1}" status="verified"/>
+<rom name="b.gb" size="32768" crc="0A1B2C3D" md5="{MD5.upper()}"/></game>
+<machine name="M"><rom name="m.gbc" size="65536" status="nodump"/></machine></datafile>
+""".encode()
+TEXT_DAT = f"""clrmamepro ( name "Seed" version 20240101 )
+game ( name "Some Game (World)" description "Some Game (World)"
+\trom ( name "s.gb" size 262144 crc 0A1B2C3D md5 {MD5.upper()} sha1 {SHA1} flags baddump )
+\trom ( name "t.gb" size 262144 crc 0a1b2c3d ) )
+machine ( name m rom ( name "n.gb" size 1 status nodump serial ( x ) ) )
+""".encode()
+
+
 SEEDS = {
     "header": [image({0: b"roms/demo.gb", 0x134: b"DEMO", 0x147: b"\1\1\0\1"}),
                image({0: b"a/b.gbc", 0x134: b"COLORTITLEXAB12\x80", 0x147: b"\x1b"}),
@@ -36,6 +55,7 @@ SEEDS = {
                              ("note.txt", b"note")),
             b"\1" + archive(("v.gb", rom("V", 40000)), ("zeros.gb", bytes(1 << 16))),
             b"\1" + zip64("w.gb", rom("W"))],
+    "dat": [XML_DAT, TEXT_DAT, TEXT_DAT.replace(b"size 1 ", b"size -1 ")],
 }
 
 for target, inputs in SEEDS.items():
