@@ -3,8 +3,10 @@
 checks every byte it prints and writes, its status, and that it left every
 other file as it was.
 
-Usage: run.py PROGRAM [--wine WINE] [--wrap CMD] [--shim LIB] [-k TEXT]
+Usage: run.py PROGRAM [--wine WINE] [--wrap CMD] [--shim LIB] [--lookahead MODE] [-k TEXT]
   --wine WINE  PROGRAM is the Windows build: run it under WINE
+  --lookahead MODE  CARTOLOG_LOOKAHEAD for every case (default: unset, the
+               program decides; "on" starts the look-ahead at the first file)
   --wrap CMD   run each case under CMD (valgrind, say), which must show its
                own findings as status 99
   --shim LIB   the fault shim, for the cases that strike between listing and read
@@ -122,8 +124,9 @@ def run_case(case, options, root):
     if case.program:  # a copy in tools/, called as the case says
         program = case.program + (".exe" if options.wine else "")
     argv = ([options.wine] if options.wine else shlex.split(options.wrap or "")) + [program] + case.args
-    # The look-ahead runs from the first file, even on a warm cache.
-    env = dict(os.environ, CARTOLOG_LOOKAHEAD="on")
+    env = {k: v for k, v in os.environ.items() if k != "CARTOLOG_LOOKAHEAD"}
+    if options.lookahead:
+        env["CARTOLOG_LOOKAHEAD"] = options.lookahead
     env.update(case.env)
     if options.wine:
         env.update(WINEDEBUG="-all", LC_ALL="C.UTF-8")
@@ -248,6 +251,7 @@ def main():
     parser.add_argument("--wine")
     parser.add_argument("--wrap")
     parser.add_argument("--shim")
+    parser.add_argument("--lookahead")
     parser.add_argument("-k", default="")
     options = parser.parse_args()
     if options.wine:
