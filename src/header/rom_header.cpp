@@ -94,26 +94,22 @@ bool readLooking(const platform::File& file, std::uint64_t offset, std::span<std
 }
 
 void GlobalSum::add(std::span<const std::uint8_t> bytes) {
-    std::uint32_t total = sum;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        // The two checksum bytes are kept apart; every other byte counts.
-        const std::uint64_t offset = length + i;
-        if (offset == GLOBAL_CHECKSUM_OFFSET) {
-            stored = static_cast<std::uint16_t>(bytes[i] << 8 | (stored & 0xFF));
-        } else if (offset == GLOBAL_CHECKSUM_OFFSET + 1) {
-            stored = static_cast<std::uint16_t>((stored & 0xFF00) | bytes[i]);
-        } else if (offset > GLOBAL_CHECKSUM_OFFSET + 1) {
-            // Past the checksum: the rest in one plain sum.
-            for (; i < bytes.size(); ++i) {
-                total += bytes[i];
-            }
-            break;
-        } else {
-            total += bytes[i];
+    std::uint32_t total = 0;
+    for (const std::uint8_t byte : bytes) {
+        total += byte;
+    }
+    // The two checksum bytes are kept apart from the sum.
+    for (std::uint64_t at = GLOBAL_CHECKSUM_OFFSET; at <= GLOBAL_CHECKSUM_OFFSET + 1; ++at) {
+        if (at >= length && at - length < bytes.size()) {
+            const std::uint8_t byte = bytes[at - length];
+            total -= byte;
+            stored = at == GLOBAL_CHECKSUM_OFFSET
+                         ? static_cast<std::uint16_t>(byte << 8 | (stored & 0xFF))
+                         : static_cast<std::uint16_t>((stored & 0xFF00) | byte);
         }
     }
     length += bytes.size();
-    sum = static_cast<std::uint16_t>(total);
+    sum = static_cast<std::uint16_t>(sum + total);
 }
 
 Check GlobalSum::verdict(bool complete) const {
