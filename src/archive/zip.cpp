@@ -232,6 +232,7 @@ constexpr const char* PROBLEM_FORMATS[] = {
     "Failed to read ZIP entry %s#%s: data does not inflate\n",
     "Failed to read ZIP entry %s#%s: data overlaps another entry\n",
     "Failed to read ZIP entry %s#%s: damaged entry name\n",
+    "Failed to read ZIP entry %s#%s: data does not match its CRC-32 or size\n",
     nullptr,
 };
 // clang-format on
@@ -266,6 +267,7 @@ bool readRecord(ZipArchive& archive, ZipEntry& entry, ZipProblem& problem) {
     }
     entry.flags = le16(&record[8]);
     entry.method = le16(&record[10]);
+    entry.crc = le32(&record[16]);
     entry.compressedSize = le32(&record[20]);
     entry.size = le32(&record[24]);
     entry.localOffset = le32(&record[42]);
@@ -399,8 +401,8 @@ bool nextZipEntry(ZipArchive& archive, ZipEntry& entry, bool& atEnd, ZipProblem&
 }
 
 bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
-                  std::span<std::uint8_t, ROM_READ_SIZE> image, GlobalSum* sum, bool& complete,
-                  ZipProblem& problem) {
+                  std::span<std::uint8_t, ROM_READ_SIZE> image, GlobalSum* sum, Hasher* hasher,
+                  FileDigest& digest, bool& complete, ZipProblem& problem) {
     complete = false;
     ZipReader& reader = *archive.reader;
     if (reader.overlapping[entry.record]) {
@@ -447,20 +449,41 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
         problem = ZipProblem::Short;
         return false;
     }
-    if (sum == nullptr) {
+    if (sum == nullptr && hasher == nullptr) {
         return true;
     }
-    sum->add(image);
+    // The rest: up to the largest ROM and a byte for the sum, whole for the
+    // digest.
+    const auto take = [&](std::span<const std::uint8_t> bytes) {
+        if (hasher != nullptr) {
+            addToHash(*hasher, bytes);
+        }
+        if (sum != nullptr && sum->length <= LARGEST_ROM) {
+            sum->add(bytes.first(static_cast<std::size_t>(
+                std::min<std::uint64_t>(bytes.size(), LARGEST_ROM + 1 - sum->length))));
+        }
+    };
+    take(image);
     bool readable = true;
-    while (readable && !data.ended && sum->length <= LARGEST_ROM) {
-        const auto room = static_cast<std::size_t>(
-            std::min<std::uint64_t>(sizeof reader.restBytes, LARGEST_ROM + 1 - sum->length));
-        ZipProblem ignored = ZipProblem::None;
-        readable = produce(reader, source, data, std::span(reader.restBytes, room), got, ignored);
-        sum->add(std::span(reader.restBytes, got));
+    ZipProblem rest = ZipProblem::None;
+    std::uint64_t length = image.size();
+    while (readable && !data.ended &&
+           (hasher != nullptr || (sum != nullptr && sum->length <= LARGEST_ROM))) {
+        readable = produce(reader, source, data, reader.restBytes, got, rest);
+        length += got;
+        take(std::span(reader.restBytes, got));
     }
     complete = readable && data.ended;
-    return true;
+    if (hasher == nullptr) {
+        return true;
+    }
+    // Read whole, the entry must be what the directory says it is.
+    const bool digested = finishHash(*hasher, digest);
+    problem = !readable               ? rest
+              : !complete || length != entry.size || !digested || digest.crc != entry.crc
+                  ? ZipProblem::Mismatch
+                  : ZipProblem::None;
+    return problem == ZipProblem::None;
 }
 
 void reportZipProblem(const NativeChar* path, std::string_view member, ZipProblem problem,

@@ -39,6 +39,7 @@ enum class ZipProblem : std::uint8_t {
     NotInflated,   // entry: the data is cut short or is not deflate data
     Overlaps,      // entry: its data overlaps another entry's, or shares its local header
     BadName,       // entry: its name holds a zero byte
+    Mismatch,      // entry: its data, read whole, does not match its CRC-32 or size
     Short,         // entry: fewer than 4096 bytes
 };
 
@@ -95,6 +96,7 @@ struct ZipEntry {
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
     std::uint64_t localOffset = 0;
+    std::uint32_t crc = 0;
     std::uint32_t record = 0;  // its place in the central directory
 };
 
@@ -116,13 +118,16 @@ bool nextZipEntry(ZipArchive& archive, ZipEntry& entry, bool& atEnd, ZipProblem&
 
 /// Puts the first 4096 bytes of `entry` into `image`. With `sum`, goes on to
 /// the end of the entry, at most the largest ROM and one byte more, adding
-/// every byte to `sum`; `complete` tells whether the end was reached. Only
-/// the entry's own compressed bytes are read, whether or not `sum` is given.
-/// False with `problem` set when the entry cannot give 4096 bytes; a failure
-/// after them only leaves `complete` false.
+/// every byte to `sum`; `complete` tells whether the end was reached. With
+/// `hasher`, reads the whole entry into it, puts its digest into `digest`
+/// and checks its size and CRC-32 against the directory's. Only the entry's
+/// own compressed bytes are read.
+/// False with `problem` set when the entry cannot give 4096 bytes, or, with
+/// `hasher`, cannot be read whole or does not match; otherwise a failure
+/// after the first 4096 bytes only leaves `complete` false.
 bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
-                  std::span<std::uint8_t, ROM_READ_SIZE> image, GlobalSum* sum, bool& complete,
-                  ZipProblem& problem);
+                  std::span<std::uint8_t, ROM_READ_SIZE> image, GlobalSum* sum, Hasher* hasher,
+                  FileDigest& digest, bool& complete, ZipProblem& problem);
 
 /// Reports `problem` for the archive at `path`, or for its entry `member`
 /// when one is given; `method` is the entry's, for ZipProblem::Method.

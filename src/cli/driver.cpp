@@ -107,9 +107,10 @@ void reportWriteFailure(std::FILE* stream, const RunOptions& options) {
     }
 }
 
-bool writeHeaderLines(const RunOptions& options, std::FILE* output, bool flushStdout) {
-    const char* line =
-        (options.flags & OPT_VERIFY) != 0 ? CSV_VERIFY_HEADER_LINE : CSV_HEADER_LINE;
+bool writeHeaderLines(const RunOptions& options, const Report& report, bool flushStdout) {
+    std::FILE* output = report.file;
+    const std::string text = headerLine(report.fileStyle);
+    const char* line = text.c_str();
     if ((options.flags & OPT_STDOUT) != 0 &&
         (std::fputs(line, stdout) == EOF || (flushStdout && std::fflush(stdout) != 0))) {
         reportWriteFailure(stdout, options);
@@ -215,6 +216,7 @@ int runCartolog() {
     report.toStdout = (options.flags & OPT_STDOUT) != 0;
     report.fileStyle.utf8 = (options.flags & OPT_UTF8) != 0;
     report.fileStyle.verify = (options.flags & OPT_VERIFY) != 0;
+    report.fileStyle.hash = (options.flags & OPT_HASH) != 0;
     report.stdoutStyle = report.fileStyle;
     // An output file that is a terminal (a console named as the output) is
     // written as one.
@@ -226,6 +228,7 @@ int runCartolog() {
     walk.report = &report;
     walk.wholeImages = (options.flags & OPT_VERIFY) != 0;
     walk.archives = (options.flags & OPT_ZIP) != 0;
+    walk.hash = (options.flags & OPT_HASH) != 0;
     walk.rules.recursive = (options.flags & OPT_RECURSIVE) != 0;
     // The run's own files are passed over by identity, or where it cannot be
     // learnt, by their paths.
@@ -242,7 +245,7 @@ int runCartolog() {
     walk.rules.ownFiles[2].stream = stdout;
 
     bool ok = ((options.flags & OPT_HEADLESS) != 0 ||
-               writeHeaderLines(options, output, stdoutIsTerminal)) &&
+               writeHeaderLines(options, report, stdoutIsTerminal)) &&
               scanDirectory(options.inputPath, walk);
     ok = finishStreams(options, output, ok) && ok;
     if (std::ferror(stdout) != 0 && platform::stdoutReaderGone()) {

@@ -33,6 +33,7 @@ constexpr Option OPTIONS[] = {
     {NATIVE("-verify"),    OPT_VERIFY,    "Warning - More than one 'verify' specified.\n"},
     {NATIVE("-utf8"),      OPT_UTF8,      "Warning - More than one 'utf8' specified.\n"},
     {NATIVE("-zip"),       OPT_ZIP,       "Warning - More than one 'zip' specified.\n"},
+    {NATIVE("-hash"),      OPT_HASH,      "Warning - More than one 'hash' specified.\n"},
     {NATIVE("-help"),      OPT_HELP,      nullptr},
     {NATIVE("--help"),     OPT_HELP,      nullptr},
     {NATIVE("-h"),         OPT_HELP,      nullptr},
@@ -59,6 +60,7 @@ const char USAGE[] =
     "  -verify        add three columns: Logo, Header Checksum and Global Checksum\n"
     "  -utf8          write the CSV in UTF-8\n"
     "  -zip           read each .zip file as an archive: one row per ROM inside it\n"
+    "  -hash          add four columns: File Size, CRC32, MD5 and SHA1 of every byte\n"
     "  -help          show this text and stop (also --help, -h, -?, /?)\n"
     "  -version       show the version and stop (also --version)\n";
 

@@ -21,6 +21,7 @@ inline constexpr OptionFlags OPT_ZIP = 0x200;       // -zip
 inline constexpr OptionFlags OPT_UTF8 = 0x400;      // -utf8
 inline constexpr OptionFlags OPT_HELP = 0x800;      // -help and its other spellings
 inline constexpr OptionFlags OPT_VERSION = 0x1000;  // -version, --version
+inline constexpr OptionFlags OPT_HASH = 0x2000;     // -hash
 
 struct RunOptions {
     OptionFlags flags = 0;

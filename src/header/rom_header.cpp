@@ -1,7 +1,10 @@
 #include "header/rom_header.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include "diag/diag.h"
 #include "header/licensee.h"
@@ -119,31 +122,111 @@ Check GlobalSum::verdict(bool complete) const {
     return checkOf(sum == stored);
 }
 
-bool readRom(const platform::File& file, bool wholeImage, CartHeaderInfo& info, FirstRead* look,
-             std::span<std::uint8_t> scratch) {
-    std::array<std::uint8_t, ROM_READ_SIZE> buffer;
-    std::size_t got = 0;
-    // A failed read counts as a short one: either way the file is no ROM.
-    if (!file.isRegular || !readLooking(file, 0, buffer, got, look) || got < ROM_READ_SIZE) {
-        return false;
-    }
-    // The checks are written only with the whole image's.
-    decodeImage(buffer, info, wholeImage);
-    if (wholeImage) {
-        GlobalSum sum;
-        sum.add(buffer);
-        bool complete = true;
-        // One byte past the largest ROM tells that the file is longer.
-        while (complete && sum.length <= LARGEST_ROM) {
-            const auto room = static_cast<std::size_t>(
-                std::min<std::uint64_t>(scratch.size(), LARGEST_ROM + 1 - sum.length));
-            complete = platform::readFileAt(file, sum.length, scratch.first(room), got);
-            sum.add(scratch.first(got));
-            if (got < room) {
-                break;
-            }
+void addToHash(Hasher& hasher, std::span<const std::uint8_t> bytes) {
+    hasher.crc = static_cast<std::uint32_t>(
+        crc32_z(hasher.crc, bytes.data(), static_cast<z_size_t>(bytes.size())));
+    platform::addToDigests(hasher.digests, bytes);
+    hasher.length += bytes.size();
+}
+
+bool finishHash(Hasher& hasher, FileDigest& digest) {
+    digest.size = hasher.length;
+    digest.crc = hasher.crc;
+    hasher.length = 0;
+    hasher.crc = 0;
+    return platform::finishDigests(hasher.digests, digest.md5, digest.sha1);
+}
+
+namespace {
+
+// Reads on from the first 4 KiB for the global checksum: to the end of the
+// file, and one byte past the largest ROM at most, so as to tell that it is
+// longer.
+Check sumWholeImage(const platform::File& file, std::span<const std::uint8_t> first,
+                    std::span<std::uint8_t> scratch) {
+    GlobalSum sum;
+    sum.add(first);
+    bool complete = true;
+    while (complete && sum.length <= LARGEST_ROM) {
+        const auto room = static_cast<std::size_t>(
+            std::min<std::uint64_t>(scratch.size(), LARGEST_ROM + 1 - sum.length));
+        std::size_t got = 0;
+        complete = platform::readFileAt(file, sum.length, scratch.first(room), got);
+        sum.add(scratch.first(got));
+        if (got < room) {
+            break;
         }
+    }
+    return sum.verdict(complete);
+}
+
+// Reads every byte of the file up to `size` into the hasher, and the global
+// sum with `wholeImage`; the first 4 KiB are read already.
+RomRead hashWholeFile(const platform::File& file, std::uint64_t size,
+                      std::span<const std::uint8_t> first, const RomReading& reading,
+                      CartHeaderInfo& info, FileDigest& digest) {
+    Hasher& hasher = *reading.hasher;
+    GlobalSum sum;
+    const auto take = [&](std::span<const std::uint8_t> bytes) {
+        addToHash(hasher, bytes);
+        if (sum.length <= LARGEST_ROM) {
+            sum.add(bytes.first(static_cast<std::size_t>(
+                std::min<std::uint64_t>(bytes.size(), LARGEST_ROM + 1 - sum.length))));
+        }
+    };
+    take(first.first(static_cast<std::size_t>(std::min<std::uint64_t>(first.size(), size))));
+    int error = 0;
+    bool complete = true;
+    while (complete && hasher.length < size) {
+        const auto room = static_cast<std::size_t>(
+            std::min<std::uint64_t>(reading.scratch.size(), size - hasher.length));
+        std::size_t got = 0;
+        if (!platform::readFileAt(file, hasher.length, reading.scratch.first(room), got)) {
+            error = errno;
+        }
+        // A read that failed, or came short of the size: the file was cut.
+        complete = got == room;
+        take(reading.scratch.first(got));
+    }
+    if (reading.wholeImage) {
         info.globalChecksum = sum.verdict(complete);
     }
-    return true;
+    if (!finishHash(hasher, digest)) {
+        error = EIO;
+    }
+    errno = error;
+    return complete && error == 0 ? RomRead::Read : RomRead::CutShort;
+}
+
+}  // namespace
+
+RomRead readRom(const platform::File& file, const RomReading& reading, CartHeaderInfo& info,
+                FileDigest& digest, FirstRead* look) {
+    std::array<std::uint8_t, ROM_READ_SIZE> buffer;
+    std::size_t got = 0;
+    std::uint64_t size = 0;
+    // A failed read counts as a short one: either way the file is no ROM.
+    if (!file.isRegular || !readLooking(file, 0, buffer, got, look) || got < ROM_READ_SIZE ||
+        (reading.hasher != nullptr && !platform::fileSize(file, size))) {
+        return RomRead::NotARom;
+    }
+    // The checks are written only with the whole image's.
+    decodeImage(buffer, info, reading.wholeImage);
+    if (reading.hasher != nullptr) {
+        return hashWholeFile(file, size, buffer, reading, info, digest);
+    }
+    if (reading.wholeImage) {
+        info.globalChecksum = sumWholeImage(file, buffer, reading.scratch);
+    }
+    return RomRead::Read;
+}
+
+void reportCutShort(const NativeChar* path, int error) {
+    if (error != 0) {
+        errno = error;
+        reportError("Failed to read ROM file %s", path);
+    } else {
+        reportPlain("Failed to read ROM file %s: it ended before the size it had when opened\n",
+                    path);
+    }
 }

@@ -100,10 +100,51 @@ struct FirstRead {
 bool readLooking(const platform::File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
                  std::size_t& got, FirstRead* look);
 
+// What identifies a dump: its size and the digests of all its bytes.
+struct FileDigest {
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    std::uint8_t md5[16] = {};
+    std::uint8_t sha1[20] = {};
+};
+
+// The digests of the bytes that a file or archive entry gives, one read of
+// each part feeding all three. Made once for a run.
+struct Hasher {
+    platform::Digests digests;
+    std::uint64_t length = 0;
+    std::uint32_t crc = 0;
+};
+
+/// Adds the next bytes of the file being hashed.
+void addToHash(Hasher& hasher, std::span<const std::uint8_t> bytes);
+
+/// The digest of every byte added since the last call, into `digest`; the
+/// hasher starts anew. False when the system's digests failed.
+bool finishHash(Hasher& hasher, FileDigest& digest);
+
+// What the walk wants from each ROM file, and what it reads through.
+struct RomReading {
+    bool wholeImage = false;            // -verify: on to the end for the global checksum
+    Hasher* hasher = nullptr;           // -hash: every byte, for the digest
+    std::span<std::uint8_t> scratch;    // the rest of a file, in large reads
+};
+
+enum class RomRead : std::uint8_t {
+    NotARom,   // too short, unreadable or no file at all
+    Read,      // decoded, and hashed when asked
+    CutShort,  // decoded, but not hashed to its end: a read failed (errno set,
+               // else 0: the file ended before the size it had when opened)
+};
+
 /// Reads the first 4 KiB of an open file and decodes its header into `info`;
 /// with `wholeImage`, reads on to the end (at most the largest ROM and one
-/// byte more) for the global checksum, through `scratch`. `look` is handed to
-/// the first read. False when the file is no ROM: too short, unreadable or
-/// no file at all.
-bool readRom(const platform::File& file, bool wholeImage, CartHeaderInfo& info, FirstRead* look,
-             std::span<std::uint8_t> scratch);
+/// byte more) for the global checksum; with a hasher, reads every byte up to
+/// the size the file had when opened and puts its digest into `digest`.
+/// `look` is handed to the first read.
+RomRead readRom(const platform::File& file, const RomReading& reading, CartHeaderInfo& info,
+                FileDigest& digest, FirstRead* look);
+
+/// Reports a ROM file whose hash could not be read to its end, after
+/// readRom gave CutShort with `error`.
+void reportCutShort(const NativeChar* path, int error);

@@ -228,6 +228,26 @@ std::uint32_t lastSystemError();
 /// zero-terminated and cut to fit.
 void systemErrorText(std::uint32_t code, std::span<char> text);
 
+// MD5 and SHA-1 of a file's bytes, from the system's own cryptography. The
+// state is made once for a run and serves one file after another.
+struct Digests {
+    void* system = nullptr;
+};
+
+/// Makes the state of the two digests, both started. False when the system
+/// cannot give them.
+bool openDigests(Digests& digests);
+
+/// Adds the next bytes of the file to both digests.
+void addToDigests(Digests& digests, std::span<const std::uint8_t> bytes);
+
+/// Puts the digests of every byte added since the last call (or the open)
+/// into `md5` and `sha1`, and starts both anew. False when the system fails.
+bool finishDigests(Digests& digests, std::uint8_t (&md5)[16], std::uint8_t (&sha1)[20]);
+
+/// Gives back what openDigests made.
+void closeDigests(Digests& digests);
+
 // Reading XML, for DAT files: each system has a parser of its own.
 
 // An attribute of an element, name and value in UTF-8, references decoded.

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <expat.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -413,6 +414,64 @@ void systemErrorText(std::uint32_t code, std::span<char> text) {
         const std::size_t length = std::min(std::strlen(message), text.size() - 1);
         std::memcpy(text.data(), message, length);
         text[length] = '\0';
+    }
+}
+
+}  // namespace platform
+
+// Digests through OpenSSL's libcrypto: each fetched once, one context each,
+// started anew after every file.
+namespace platform {
+
+namespace {
+
+struct DigestState {
+    EVP_MD* md5 = nullptr;
+    EVP_MD* sha1 = nullptr;
+    EVP_MD_CTX* md5Context = nullptr;
+    EVP_MD_CTX* sha1Context = nullptr;
+};
+
+}  // namespace
+
+bool openDigests(Digests& digests) {
+    auto* state = new DigestState{EVP_MD_fetch(nullptr, "MD5", nullptr),
+                                  EVP_MD_fetch(nullptr, "SHA1", nullptr), EVP_MD_CTX_new(),
+                                  EVP_MD_CTX_new()};
+    digests.system = state;
+    if (state->md5 == nullptr || state->sha1 == nullptr || state->md5Context == nullptr ||
+        state->sha1Context == nullptr ||
+        EVP_DigestInit_ex2(state->md5Context, state->md5, nullptr) != 1 ||
+        EVP_DigestInit_ex2(state->sha1Context, state->sha1, nullptr) != 1) {
+        closeDigests(digests);
+        return false;
+    }
+    return true;
+}
+
+void addToDigests(Digests& digests, std::span<const std::uint8_t> bytes) {
+    auto& state = *static_cast<DigestState*>(digests.system);
+    EVP_DigestUpdate(state.md5Context, bytes.data(), bytes.size());
+    EVP_DigestUpdate(state.sha1Context, bytes.data(), bytes.size());
+}
+
+bool finishDigests(Digests& digests, std::uint8_t (&md5)[16], std::uint8_t (&sha1)[20]) {
+    auto& state = *static_cast<DigestState*>(digests.system);
+    return EVP_DigestFinal_ex(state.md5Context, md5, nullptr) == 1 &&
+           EVP_DigestFinal_ex(state.sha1Context, sha1, nullptr) == 1 &&
+           EVP_DigestInit_ex2(state.md5Context, nullptr, nullptr) == 1 &&
+           EVP_DigestInit_ex2(state.sha1Context, nullptr, nullptr) == 1;
+}
+
+void closeDigests(Digests& digests) {
+    auto* state = static_cast<DigestState*>(digests.system);
+    if (state != nullptr) {
+        EVP_MD_CTX_free(state->md5Context);
+        EVP_MD_CTX_free(state->sha1Context);
+        EVP_MD_free(state->md5);
+        EVP_MD_free(state->sha1);
+        delete state;
+        digests.system = nullptr;
     }
 }
 

@@ -9,6 +9,7 @@
 #endif
 #include <windows.h>
 
+#include <bcrypt.h>
 #include <shlwapi.h>
 #include <xmllite.h>
 
@@ -639,6 +640,71 @@ void systemErrorText(std::uint32_t code, std::span<char> text) {
     }
     text[i] = '\0';
     LocalFree(message);
+}
+
+}  // namespace platform
+
+// Digests through the system's cryptography (CNG): each algorithm opened
+// once, one reusable hash each, which finishing starts anew.
+namespace platform {
+
+namespace {
+
+struct DigestState {
+    BCRYPT_ALG_HANDLE algorithms[2] = {};
+    BCRYPT_HASH_HANDLE hashes[2] = {};
+};
+
+}  // namespace
+
+bool openDigests(Digests& digests) {
+    auto* state = new DigestState;
+    digests.system = state;
+    const wchar_t* const names[] = {BCRYPT_MD5_ALGORITHM, BCRYPT_SHA1_ALGORITHM};
+    for (int i = 0; i < 2; ++i) {
+        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&state->algorithms[i], names[i], nullptr,
+                                                        BCRYPT_HASH_REUSABLE_FLAG)) ||
+            !BCRYPT_SUCCESS(BCryptCreateHash(state->algorithms[i], &state->hashes[i], nullptr, 0,
+                                             nullptr, 0, BCRYPT_HASH_REUSABLE_FLAG))) {
+            closeDigests(digests);
+            return false;
+        }
+    }
+    return true;
+}
+
+void addToDigests(Digests& digests, std::span<const std::uint8_t> bytes) {
+    auto& state = *static_cast<DigestState*>(digests.system);
+    // One call takes at most 4 GiB less one byte.
+    while (!bytes.empty()) {
+        const auto part = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        for (const BCRYPT_HASH_HANDLE hash : state.hashes) {
+            BCryptHashData(hash, const_cast<PUCHAR>(bytes.data()), part, 0);
+        }
+        bytes = bytes.subspan(part);
+    }
+}
+
+bool finishDigests(Digests& digests, std::uint8_t (&md5)[16], std::uint8_t (&sha1)[20]) {
+    auto& state = *static_cast<DigestState*>(digests.system);
+    return BCRYPT_SUCCESS(BCryptFinishHash(state.hashes[0], md5, sizeof md5, 0)) &&
+           BCRYPT_SUCCESS(BCryptFinishHash(state.hashes[1], sha1, sizeof sha1, 0));
+}
+
+void closeDigests(Digests& digests) {
+    auto* state = static_cast<DigestState*>(digests.system);
+    if (state != nullptr) {
+        for (int i = 0; i < 2; ++i) {
+            if (state->hashes[i] != nullptr) {
+                BCryptDestroyHash(state->hashes[i]);
+            }
+            if (state->algorithms[i] != nullptr) {
+                BCryptCloseAlgorithmProvider(state->algorithms[i], 0);
+            }
+        }
+        delete state;
+        digests.system = nullptr;
+    }
 }
 
 }  // namespace platform

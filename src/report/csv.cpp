@@ -199,7 +199,54 @@ char* putValue(char* at, std::string_view text) {
     return at;
 }
 
+// Bytes as lower-case hexadecimal, as the usual checksum tools print them.
+char* putHex(char* at, std::span<const std::uint8_t> bytes) {
+    constexpr char DIGITS[] = "0123456789abcdef";
+    for (const std::uint8_t byte : bytes) {
+        *at++ = DIGITS[byte >> 4];
+        *at++ = DIGITS[byte & 0xF];
+    }
+    return at;
+}
+
+// The four fields of -hash: size, CRC-32, MD5 and SHA-1, each empty when
+// there is no digest.
+char* putDigest(char* at, const FileDigest* digest) {
+    if (digest == nullptr) {
+        for (int i = 0; i < 4; ++i) {
+            at = putValue(at, {});
+        }
+        return at;
+    }
+    char size[24];
+    at = putValue(at, {size, std::to_chars(size, size + sizeof size, digest->size).ptr});
+    const std::uint8_t crc[] = {static_cast<std::uint8_t>(digest->crc >> 24),
+                                static_cast<std::uint8_t>(digest->crc >> 16),
+                                static_cast<std::uint8_t>(digest->crc >> 8),
+                                static_cast<std::uint8_t>(digest->crc)};
+    for (const std::span<const std::uint8_t> bytes :
+         {std::span<const std::uint8_t>(crc), std::span<const std::uint8_t>(digest->md5),
+          std::span<const std::uint8_t>(digest->sha1)}) {
+        *at++ = '"';
+        at = putHex(at, bytes);
+        *at++ = '"';
+        *at++ = ',';
+    }
+    return at;
+}
+
 }  // namespace
+
+std::string headerLine(const RowStyle& style) {
+    std::string line(CSV_HEADER_LINE, sizeof CSV_HEADER_LINE - 2);
+    if (style.verify) {
+        line += CSV_VERIFY_COLUMNS;
+    }
+    if (style.hash) {
+        line += CSV_HASH_COLUMNS;
+    }
+    return line + '\n';
+}
 
 std::string_view pakTypeText(std::int32_t code) {
     return code >= 0 && code <= 0xFF ? PAK_TABLE[static_cast<std::size_t>(code)] : UNKNOWN;
@@ -247,6 +294,9 @@ bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& s
         for (const Check check : {info.logo, info.headerChecksum, info.globalChecksum}) {
             at = putValue(at, CHECKS[static_cast<std::size_t>(check)]);
         }
+    }
+    if (style.hash) {
+        at = putDigest(at, subject.digest);
     }
     // The last field has no comma after it, but the line's end.
     at[-1] = '\n';

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,10 +14,9 @@ inline constexpr const char CSV_HEADER_LINE[] =
     "Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
     "ROM Size in KiB,RAM Size in KiB,Destination,Version\n";
 
-// The header line with the three columns of -verify.
-inline constexpr const char CSV_VERIFY_HEADER_LINE[] =
-    "Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
-    "ROM Size in KiB,RAM Size in KiB,Destination,Version,Logo,Header Checksum,Global Checksum\n";
+// The columns that -verify and -hash add, in this order, after the others.
+inline constexpr const char CSV_VERIFY_COLUMNS[] = ",Logo,Header Checksum,Global Checksum";
+inline constexpr const char CSV_HASH_COLUMNS[] = ",File Size,CRC32,MD5,SHA1";
 
 // The byte order mark that starts a UTF-8 report file.
 inline constexpr const char UTF8_MARK[] = "\xEF\xBB\xBF";
@@ -25,6 +25,7 @@ inline constexpr const char UTF8_MARK[] = "\xEF\xBB\xBF";
 struct RowStyle {
     bool utf8 = false;          // -utf8: every field in UTF-8
     bool verify = false;        // -verify: the three checks after the version
+    bool hash = false;          // -hash: the size and digests after them
     bool maskControls = false;  // a person reads it: control bytes show as '?'
     bool flushEachRow = false;  // a person reads it: each row shows as it is written
 };
@@ -55,7 +56,11 @@ struct RowSubject {
     const NativeChar* path;
     std::optional<std::string_view> member;
     Charset memberCharset = Charset::Report;
+    const FileDigest* digest = nullptr;  // with -hash; none: the file could not be read whole
 };
+
+/// The line of column names for rows in `style`, with its line end.
+std::string headerLine(const RowStyle& style);
 
 /// Writes the row of `subject` to `stream` in `style`. False after a
 /// failure, which has been reported: the path cannot be written in the

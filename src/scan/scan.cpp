@@ -13,8 +13,10 @@ namespace {
 
 // What the walk reads files through, made once for the run.
 struct WalkBuffers {
-    std::uint8_t bulk[256 * 1024];  // the rest of a file with -verify, in large reads
+    std::uint8_t bulk[256 * 1024];  // the rest of a file, in large reads
     std::unique_ptr<ZipReader> zip;
+    Hasher hasher;
+    RomReading reading;
 };
 
 // True when the name ends in ".zip", in any letter case.
@@ -51,7 +53,7 @@ bool readArchive(void* context, std::uint64_t offset, std::span<std::uint8_t> bu
 // walk. What cannot be read is reported, once for the archive or for each
 // entry, and passed over.
 bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSettings& walk,
-                      ZipReader& reader, FirstRead* look) {
+                      ZipReader& reader, Hasher& hasher, FirstRead* look) {
     ArchiveFile archiveFile{&file, look};
     ByteSource source{readArchive, &archiveFile, 0};
     ZipArchive archive;
@@ -64,9 +66,10 @@ bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSe
         while (nextZipEntry(archive, entry, atEnd, problem)) {
             std::array<std::uint8_t, ROM_READ_SIZE> image;
             GlobalSum sum;
+            FileDigest digest;
             bool complete = false;
-            if (!readZipEntry(archive, entry, image, walk.wholeImages ? &sum : nullptr, complete,
-                              problem)) {
+            if (!readZipEntry(archive, entry, image, walk.wholeImages ? &sum : nullptr,
+                              walk.hash ? &hasher : nullptr, digest, complete, problem)) {
                 if (problem == ZipProblem::ReadFailed) {
                     break;
                 }
@@ -77,8 +80,8 @@ bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSe
             decodeImage(image, info, walk.wholeImages);
             info.globalChecksum = sum.verdict(complete);
             const bool utf8Name = (entry.flags & ZIP_FLAG_UTF8) != 0;
-            if (!writeRows(*walk.report,
-                           {info, path, entry.name, utf8Name ? Charset::Utf8 : Charset::Cp437})) {
+            if (!writeRows(*walk.report, {info, path, entry.name,
+                                          utf8Name ? Charset::Utf8 : Charset::Cp437, &digest})) {
                 return false;
             }
         }
@@ -112,13 +115,22 @@ bool catalogueFile(const WalkFile& found, WalkSettings& walk, Lookahead& ahead,
         if (!buffers.zip) {
             buffers.zip = std::make_unique<ZipReader>();
         }
-        result = catalogueArchive(file, found.path, walk, *buffers.zip, look);
+        result = catalogueArchive(file, found.path, walk, *buffers.zip, buffers.hasher, look);
     } else {
         CartHeaderInfo info;
-        if (readRom(file, walk.wholeImages, info, look, buffers.bulk)) {
-            result = writeRows(*walk.report, {info, found.path, {}});
-        } else {
-            reportNotARom(found.path);
+        FileDigest digest;
+        switch (readRom(file, buffers.reading, info, digest, look)) {
+            case RomRead::NotARom:
+                reportNotARom(found.path);
+                break;
+            case RomRead::Read:
+                result = writeRows(*walk.report, {info, found.path, {}, Charset::Report, &digest});
+                break;
+            case RomRead::CutShort:
+                // The row still tells what the header holds; its digest fields stay empty.
+                reportCutShort(found.path, errno);
+                result = writeRows(*walk.report, {info, found.path, {}});
+                break;
         }
     }
     if (look != nullptr) {
@@ -136,6 +148,12 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
         return false;
     }
     auto buffers = std::make_unique<WalkBuffers>();
+    buffers->reading = {walk.wholeImages, walk.hash ? &buffers->hasher : nullptr, buffers->bulk};
+    if (walk.hash && !platform::openDigests(buffers->hasher.digests)) {
+        reportPlain("Failed to make the MD5 and SHA-1 digests\n");
+        endWalk(cursor);
+        return false;
+    }
     auto ahead = std::make_unique<Lookahead>();
     prepareLookahead(*ahead, directory, walk.rules);
     bool written = true;
@@ -145,5 +163,6 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
     }
     endWalk(cursor);
     endLookahead(*ahead);
+    platform::closeDigests(buffers->hasher.digests);
     return written && !cursor.failed;
 }

@@ -6,6 +6,7 @@ Expected text is written with "\n" line ends and latin-1 characters for
 bytes; bytes values stand as they are."""
 import csv
 import errno
+import hashlib
 import io
 import os
 import re
@@ -17,6 +18,7 @@ from dataclasses import dataclass, field
 HEADER = ("Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
           "ROM Size in KiB,RAM Size in KiB,Destination,Version\n")
 VERIFY_HEADER = HEADER[:-1] + ",Logo,Header Checksum,Global Checksum\n"
+HASH_COLUMNS = ",File Size,CRC32,MD5,SHA1"
 MARK = b"\xef\xbb\xbf"
 DIR, FIFO, SOCKET = object(), object(), object()
 ERANGE, ENOENT, ENOSPC, EILSEQ = (os.strerror(n) for n in (errno.ERANGE, errno.ENOENT,
@@ -61,6 +63,7 @@ class Case:
     twin: dict = field(default_factory=dict)  # env of a second run with the same bytes
     files_open: int = 0    # at most this many files open at once
     sort_err: bool = False
+    slow: bool = False     # too slow under a wrapper such as valgrind
 
 
 def rom(title, size=4096, **at):
@@ -102,6 +105,25 @@ def q(text):
 
 def row(path, title, rest='"","None","None","No","MBC1","64","0","Worldwide","0"', checks=()):
     return ",".join([q(path), q(title), rest] + [q(c) for c in checks]) + "\n"
+
+
+def identity(data):
+    """The four fields of -hash, worked out here."""
+    return [str(len(data)), "%08x" % zlib.crc32(data), hashlib.md5(data).hexdigest(),
+            hashlib.sha1(data).hexdigest()]
+
+
+def sparse_identity(head, size):
+    """The fields of -hash for `head` followed by zeros up to `size`."""
+    crc, md5, sha1 = zlib.crc32(head), hashlib.md5(head), hashlib.sha1(head)
+    zeros, left = bytes(1 << 24), size - len(head)
+    while left:
+        part = zeros[:min(left, len(zeros))]
+        crc = zlib.crc32(part, crc)
+        md5.update(part)
+        sha1.update(part)
+        left -= len(part)
+    return [str(size), "%08x" % crc, md5.hexdigest(), sha1.hexdigest()]
 
 
 def messages(template, paths):
@@ -262,6 +284,7 @@ def cases(S):
             ("global.gb", "GLOBAL", ("Valid", "Valid", "Invalid")),
             ("plain.gb", "PLAIN", ("Invalid", "Invalid", "Invalid")),
             ("8m.gb", "EIGHT", ("Valid",) * 3), ("over.gb", "OVER", ("Valid", "Valid", "Unknown"))))
+    hashed = valid("HASHED", 40960)
     usage = Check(lambda d, S: None if d.startswith(b"Usage: cartolog") and b"-verify" in d else "usage")
     utf8_tree = {"u/caf\xc3\xa9.gb": rom("T\xc4", at_0x14B=0x8F)}
     utf8_rows = HEADER + row(P("u/caf\xc3\xa9.gb"), "T\xc3\x84",
@@ -524,6 +547,28 @@ def cases(S):
              lambda d, S: None if re.fullmatch(rb"cartolog \d+\.\d+\.\d+" + S.nl.encode(), d) else "no version")),
         Case("a bad argument before -help", ["-bogus", "-help"], err="Unrecognised argument: -bogus\n",
              status=1),
+
+        # -hash: a file's size and digests, the same for the ROM zipped in any
+        # form; a member whose CRC-32 does not match is refused; a file that
+        # cannot be read whole keeps its row, without its digests.
+        Case("-hash", ["-input", "h", "-hash", "-verify", "-zip", "-nofile"],
+             {"h/a.gb": hashed, "h/set.zip": archive(("d.gb", hashed), ("s.gb", hashed, zipfile.ZIP_STORED)),
+              "h/wide.zip": zip64("w.gb", hashed, 8), "h/bad.zip": central(raw_zip([(b"c.gb", hashed)]), 0, 16, 0)},
+             out=VERIFY_HEADER[:-1] + HASH_COLUMNS + "\n" + "".join(
+                 row(P("h/" + name), "HASHED", checks=("Valid",) * 3 + tuple(identity(hashed)))
+                 for name in ("a.gb", "set.zip#d.gb", "set.zip#s.gb", "wide.zip#w.gb")),
+             err="Failed to read ZIP entry %s#c.gb: data does not match its CRC-32 or size\n" % P("h/bad.zip")),
+        *[Case("-hash and a file " + what, ["-input", "h", "-hash", "-nofile"], {"h/a.gb": hashed},
+               fault="a.gb:" + fault, only="posix", err=message,
+               out=HEADER[:-1] + HASH_COLUMNS + "\n" + row("h/a.gb", "HASHED", checks=("",) * 4))
+          for what, fault, message in (
+              ("cut while it is read", "cut", "Failed to read ROM file h/a.gb: it ended before the size"
+                                              " it had when opened\n"),
+              ("that fails to read", "ioerror", "Failed to read ROM file h/a.gb: %s\n" % os.strerror(errno.EIO)))],
+        Case("-hash over 4 GiB", ["-input", "h", "-hash", "-nofile", "-headless"],
+             {"h/big.gb": Sparse(rom("BIG"), (4 << 30) + 4096)}, only="posix", slow=True,
+             out=Check(lambda d, S: None if d == row("h/big.gb", "BIG", checks=sparse_identity(
+                 rom("BIG"), (4 << 30) + 4096)).encode() else "wrong: %r" % d)),
 
         # -utf8: the report in UTF-8 whatever the bytes.
         Case("-utf8", ["-input", "u", "-utf8", "-output", "u.csv", "-stdout"], utf8_tree, out=utf8_rows,

@@ -5,7 +5,8 @@
 // ACTION: remove (the file, or an empty directory, is gone), shrink (the file
 // is cut below 4 KiB), replace (a directory stands in the file's place),
 // device (a link to /dev/zero stands there), emfile (the open fails as when
-// no descriptor is left).
+// no descriptor is left), cut (the file is cut to 5000 bytes once its first
+// 4 KiB are read), ioerror (every read past its first 4 KiB fails).
 // "ACTION:ahead" strikes only at an open by another thread than the main one,
 // the look-ahead's, and holds the walk's own open of the file until then.
 // "NAME:not-owner" refuses every open of NAME that asks to leave its access
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -27,6 +29,8 @@ namespace {
 
 using OpenAt = int (*)(int, const char*, int, ...);
 std::atomic<bool> struck{false};
+// The descriptor of the file that "cut" or "ioerror" strikes at its reads.
+std::atomic<int> readsStruck{-1};
 // Held while a fault strikes: another thread's open of the same file waits
 // until the fault is complete, as if it had been struck in one step.
 std::mutex striking;
@@ -53,7 +57,8 @@ std::string_view actionFor(const char* path) {
 
 void strike(int dirfd, const char* path) {
     std::string_view action = actionFor(path);
-    if (action.empty() || action == "not-owner" || action == "emfile") {
+    if (action.empty() || action == "not-owner" || action == "emfile" || action == "cut" ||
+        action == "ioerror") {
         return;
     }
     if (action.ends_with(":ahead")) {
@@ -115,7 +120,33 @@ extern "C" int openat(int dirfd, const char* path, int flags, ...) {
         return -1;
     }
     strike(dirfd, path);
-    return realOpenAt()(dirfd, path, flags, mode);
+    const int fd = realOpenAt()(dirfd, path, flags, mode);
+    if (actionFor(path) == "cut" || actionFor(path) == "ioerror") {
+        readsStruck = fd;
+    }
+    return fd;
+}
+
+extern "C" ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
+    using Pread = ssize_t (*)(int, void*, size_t, off_t);
+    static const auto real = reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread64"));
+    if (fd == readsStruck && offset >= 4096) {
+        const char* fault = std::getenv("CARTOLOG_FAULT");
+        if (std::strstr(fault, ":ioerror") != nullptr) {
+            errno = EIO;
+            return -1;
+        }
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+        if (!struck.exchange(true) && truncate(self, 5000) != 0) {
+            std::abort();
+        }
+    }
+    return real(fd, buffer, count, offset);
+}
+
+extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+    return pread64(fd, buffer, count, offset);
 }
 
 extern "C" int open(const char* path, int flags, ...) {

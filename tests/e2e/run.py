@@ -270,7 +270,8 @@ def main():
     try:
         for case in table.cases(system):
             # Under a wrapper the program is not the running executable.
-            wrapped = options.wrap and (case.fault or case.streams or case.program)
+            wrapped = options.wrap and (case.fault or case.streams or case.program or case.slow
+                                        or case.files_open)
             if (options.k not in case.name or case.only == ("posix" if options.wine else "windows")
                     or (case.fault and not options.shim) or wrapped
                     or any(not os.path.exists(n) for n in case.needs)):

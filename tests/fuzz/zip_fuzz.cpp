@@ -90,7 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::uint8_t image[ROM_READ_SIZE];
         GlobalSum sum;
         bool complete = false;
-        const bool read = readZipEntry(archive, entry, image, whole ? &sum : nullptr, complete, problem);
+        FileDigest unused;
+        const bool read =
+            readZipEntry(archive, entry, image, whole ? &sum : nullptr, nullptr, unused, complete, problem);
         const std::uint64_t at = entry.localOffset;
         if (!read && problem == ZipProblem::Overlaps) {
             continue;  // the reader's own pass over the directory decides
