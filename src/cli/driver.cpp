@@ -1,9 +1,12 @@
 #include "cli/driver.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <vector>
 
 #include "cli/options.h"
+#include "dat/dat.h"
 #include "diag/diag.h"
 #include "report/csv.h"
 #include "scan/path.h"
@@ -159,6 +162,50 @@ bool finishStreams(const RunOptions& options, std::FILE* output, bool runSucceed
     return ok;
 }
 
+// Reads the whole of a regular file into `bytes`. False with errno set.
+bool readWholeFile(const NativeChar* path, std::vector<std::uint8_t>& bytes) {
+    platform::File file;
+    std::uint64_t size = 0;
+    std::size_t got = 0;
+    if (!platform::openPath(path, file)) {
+        return false;
+    }
+    bool read = file.isRegular && platform::fileSize(file, size);
+    if (!file.isRegular) {
+        errno = platform::isDirectory(path) ? EISDIR : EINVAL;
+    }
+    if (read) {
+        bytes.resize(static_cast<std::size_t>(size));
+        read = platform::readFileAt(file, 0, bytes, got);
+        bytes.resize(got);
+    }
+    const int error = errno;
+    platform::closeFile(file);
+    errno = error;
+    return read;
+}
+
+// Reads every DAT given, in order, into `set`. False after a failure, which
+// has been reported: the run then opens and writes nothing more.
+bool loadDats(const RunOptions& options, DatSet& set) {
+    std::vector<std::uint8_t> bytes;
+    for (const auto& path : options.datFiles) {
+        DatProblem problem;
+        if (!readWholeFile(path.c_str(), bytes)) {
+            reportError("Failed to read DAT file %s", path.c_str());
+            return false;
+        }
+        if (!parseDat(bytes, set, problem)) {
+            char line[24];
+            *std::to_chars(line, line + sizeof line - 1, problem.line).ptr = '\0';
+            reportPlain("Failed to read DAT file %s: line %s: %s\n", path.c_str(), line,
+                        problem.what);
+            return false;
+        }
+    }
+    return true;
+}
+
 // -help and -version: a text on standard output, and nothing else done.
 int writeAnswer(const RunOptions& options) {
     if ((options.flags & OPT_HELP) != 0) {
@@ -196,6 +243,10 @@ int runCartolog() {
         reportPlain("GUI mode is not supported yet.\n");
         return EXIT_FAILED;
     }
+    DatSet dats;
+    if (!loadDats(options, dats)) {
+        return EXIT_FAILED;
+    }
     std::FILE* output = nullptr;
     if (!openDestinations(options, platform::adoptWalkRoot(options.inputPath), output)) {
         return EXIT_FAILED;
@@ -216,7 +267,10 @@ int runCartolog() {
     report.toStdout = (options.flags & OPT_STDOUT) != 0;
     report.fileStyle.utf8 = (options.flags & OPT_UTF8) != 0;
     report.fileStyle.verify = (options.flags & OPT_VERIFY) != 0;
-    report.fileStyle.hash = (options.flags & OPT_HASH) != 0;
+    const bool matching = (options.flags & OPT_DAT) != 0;
+    report.fileStyle.hash = (options.flags & OPT_HASH) != 0 || matching;
+    report.fileStyle.dat = matching;
+    report.dat = matching ? &dats : nullptr;
     report.stdoutStyle = report.fileStyle;
     // An output file that is a terminal (a console named as the output) is
     // written as one.
@@ -228,7 +282,7 @@ int runCartolog() {
     walk.report = &report;
     walk.wholeImages = (options.flags & OPT_VERIFY) != 0;
     walk.archives = (options.flags & OPT_ZIP) != 0;
-    walk.hash = (options.flags & OPT_HASH) != 0;
+    walk.hash = report.fileStyle.hash;
     walk.rules.recursive = (options.flags & OPT_RECURSIVE) != 0;
     // The run's own files are passed over by identity, or where it cannot be
     // learnt, by their paths.
@@ -246,7 +300,8 @@ int runCartolog() {
 
     bool ok = ((options.flags & OPT_HEADLESS) != 0 ||
                writeHeaderLines(options, report, stdoutIsTerminal)) &&
-              scanDirectory(options.inputPath, walk);
+              scanDirectory(options.inputPath, walk) &&
+              ((options.flags & OPT_MISSING) == 0 || writeMissingRows(report));
     ok = finishStreams(options, output, ok) && ok;
     if (std::ferror(stdout) != 0 && platform::stdoutReaderGone()) {
         platform::endAsBrokenPipe();

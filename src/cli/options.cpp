@@ -9,7 +9,8 @@ namespace {
 
 // An option: a switch, or with `missing` set a path option, whose value is
 // the next argument. `repeated` is what a second use says: a warning for a
-// switch, an error for a path option; none where asking twice is no mistake.
+// switch, an error for a path option; none where asking twice is no mistake,
+// or a path option takes a value each time.
 struct Option {
     platform::NativeView name;
     OptionFlags bit;
@@ -24,6 +25,8 @@ constexpr Option OPTIONS[] = {
      "Input path missing.\n", "Failed to copy input path string"},
     {NATIVE("-output"),    OPT_OUTPUT,    "'output' already specified. Which one did you want to use?\n",
      "Output path or filename missing.\n", "Failed to copy output path or filename string"},
+    {NATIVE("-dat"),       OPT_DAT,       nullptr,
+     "DAT file path missing.\n", "Failed to copy DAT file path string"},
     {NATIVE("-stdout"),    OPT_STDOUT,    "Warning - More than one 'stdout' specified.\n"},
     {NATIVE("-nofile"),    OPT_NOFILE,    "Warning - More than one 'nofile' specified.\n"},
     {NATIVE("-recursive"), OPT_RECURSIVE, "Warning - More than one 'recursive' specified.\n"},
@@ -34,6 +37,7 @@ constexpr Option OPTIONS[] = {
     {NATIVE("-utf8"),      OPT_UTF8,      "Warning - More than one 'utf8' specified.\n"},
     {NATIVE("-zip"),       OPT_ZIP,       "Warning - More than one 'zip' specified.\n"},
     {NATIVE("-hash"),      OPT_HASH,      "Warning - More than one 'hash' specified.\n"},
+    {NATIVE("-missing"),   OPT_MISSING,   "Warning - More than one 'missing' specified.\n"},
     {NATIVE("-help"),      OPT_HELP,      nullptr},
     {NATIVE("--help"),     OPT_HELP,      nullptr},
     {NATIVE("-h"),         OPT_HELP,      nullptr},
@@ -61,6 +65,9 @@ const char USAGE[] =
     "  -utf8          write the CSV in UTF-8\n"
     "  -zip           read each .zip file as an archive: one row per ROM inside it\n"
     "  -hash          add four columns: File Size, CRC32, MD5 and SHA1 of every byte\n"
+    "  -dat FILE      match each ROM against a DAT file (as often as given): -hash's\n"
+    "                 columns and DAT Game, DAT ROM and DAT Status\n"
+    "  -missing       with -dat: a row for every ROM of the DATs that no file had\n"
     "  -help          show this text and stop (also --help, -h, -?, /?)\n"
     "  -version       show the version and stop (also --version)\n";
 
@@ -83,7 +90,7 @@ bool parseArguments(RunOptions& options, std::span<const NativeChar* const> args
             }
             continue;
         }
-        if (repeated) {
+        if (repeated && option->repeated != nullptr) {
             reportPlain(option->repeated);
             return false;
         }
@@ -93,10 +100,21 @@ bool parseArguments(RunOptions& options, std::span<const NativeChar* const> args
         }
         // A value that does not fit is refused, never cut: a cut path would
         // name another file or directory than the one asked for.
-        if (!copyPath(option->bit == OPT_INPUT ? options.inputPath : options.outputPath, args[i])) {
+        PathBuffer value;
+        if (!copyPath(option->bit == OPT_INPUT    ? options.inputPath
+                      : option->bit == OPT_OUTPUT ? options.outputPath
+                                                  : value,
+                      args[i])) {
             reportError(option->copyFailed);
             return false;
         }
+        if (option->bit == OPT_DAT) {
+            options.datFiles.emplace_back(value);
+        }
+    }
+    if ((options.flags & OPT_MISSING) != 0 && (options.flags & OPT_DAT) == 0) {
+        reportPlain("'missing' lists the ROMs of a DAT file: give one with 'dat'.\n");
+        return false;
     }
     return true;
 }

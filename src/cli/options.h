@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -22,11 +24,14 @@ inline constexpr OptionFlags OPT_UTF8 = 0x400;      // -utf8
 inline constexpr OptionFlags OPT_HELP = 0x800;      // -help and its other spellings
 inline constexpr OptionFlags OPT_VERSION = 0x1000;  // -version, --version
 inline constexpr OptionFlags OPT_HASH = 0x2000;     // -hash
+inline constexpr OptionFlags OPT_DAT = 0x4000;      // -dat, as often as given
+inline constexpr OptionFlags OPT_MISSING = 0x8000;  // -missing
 
 struct RunOptions {
     OptionFlags flags = 0;
     NativeChar inputPath[platform::PATH_CAPACITY] = {};   // -input, or the current directory
     NativeChar outputPath[platform::PATH_CAPACITY] = {};  // -output, or the input path
+    std::vector<std::basic_string<NativeChar>> datFiles;  // -dat, in the order given
     // Set by the driver: the output file, so that the walk never catalogues
     // it, whatever path names it.
     platform::OwnFile outputFile;

@@ -209,30 +209,99 @@ char* putHex(char* at, std::span<const std::uint8_t> bytes) {
     return at;
 }
 
-// The four fields of -hash: size, CRC-32, MD5 and SHA-1, each empty when
-// there is no digest.
-char* putDigest(char* at, const FileDigest* digest) {
-    if (digest == nullptr) {
-        for (int i = 0; i < 4; ++i) {
-            at = putValue(at, {});
-        }
-        return at;
-    }
+// The four fields of -hash: size, CRC-32, MD5 and SHA-1, each empty where
+// it is not known.
+struct DigestFields {
+    const std::uint64_t* size = nullptr;
+    const std::uint32_t* crc = nullptr;
+    const std::uint8_t* md5 = nullptr;
+    const std::uint8_t* sha1 = nullptr;
+};
+
+DigestFields fieldsOf(const FileDigest* digest) {
+    return digest == nullptr ? DigestFields{}
+                             : DigestFields{&digest->size, &digest->crc, digest->md5, digest->sha1};
+}
+
+DigestFields fieldsOf(const DatRom& rom) {
+    return {rom.hasSize ? &rom.size : nullptr, rom.hasCrc ? &rom.crc : nullptr,
+            rom.hasMd5 ? rom.md5 : nullptr, rom.hasSha1 ? rom.sha1 : nullptr};
+}
+
+char* putDigest(char* at, const DigestFields& fields) {
     char size[24];
-    at = putValue(at, {size, std::to_chars(size, size + sizeof size, digest->size).ptr});
-    const std::uint8_t crc[] = {static_cast<std::uint8_t>(digest->crc >> 24),
-                                static_cast<std::uint8_t>(digest->crc >> 16),
-                                static_cast<std::uint8_t>(digest->crc >> 8),
-                                static_cast<std::uint8_t>(digest->crc)};
-    for (const std::span<const std::uint8_t> bytes :
-         {std::span<const std::uint8_t>(crc), std::span<const std::uint8_t>(digest->md5),
-          std::span<const std::uint8_t>(digest->sha1)}) {
+    at = putValue(at, fields.size == nullptr
+                          ? std::string_view()
+                          : std::string_view(size, std::to_chars(size, size + sizeof size,
+                                                                  *fields.size).ptr));
+    std::uint8_t crc[4] = {};
+    if (fields.crc != nullptr) {
+        for (int i = 0; i < 4; ++i) {
+            crc[i] = static_cast<std::uint8_t>(*fields.crc >> (24 - 8 * i));
+        }
+    }
+    const struct {
+        const std::uint8_t* bytes;
+        std::size_t count;
+    } hashes[] = {{fields.crc != nullptr ? crc : nullptr, 4}, {fields.md5, 16}, {fields.sha1, 20}};
+    for (const auto& hash : hashes) {
         *at++ = '"';
-        at = putHex(at, bytes);
+        if (hash.bytes != nullptr) {
+            at = putHex(at, {hash.bytes, hash.count});
+        }
         *at++ = '"';
         *at++ = ',';
     }
     return at;
+}
+
+// The three fields of -dat: the entry's game and ROM names and `status`.
+char* putDatFields(char* at, const DatSet* set, const DatRom* rom, std::string_view status,
+                   const RowStyle& style) {
+    at = putField(at, rom != nullptr ? datText(*set, rom->game) : "", Charset::Utf8, style);
+    at = putField(at, rom != nullptr ? datText(*set, rom->name) : "", Charset::Utf8, style);
+    return putValue(at, status);
+}
+
+std::string_view statusText(const DatRom* rom) {
+    if (rom == nullptr) {
+        return UNKNOWN;
+    }
+    return rom->status == DatStatus::Verified  ? "Verified"
+           : rom->status == DatStatus::BadDump ? "Bad dump"
+                                               : "Good";
+}
+
+// Hands a row to its stream. False after a failure, which has been reported.
+bool emitRow(std::FILE* stream, std::span<char> room, char* end, const RowStyle& style) {
+    // The last field has no comma after it, but the line's end.
+    end[-1] = '\n';
+    const std::string_view row(room.data(), static_cast<std::size_t>(end - room.data()));
+    bool arrived = true;
+    if (style.flushEachRow) {
+        arrived = platform::putTerminalRow(row, style.utf8, stream);
+    } else {
+        platform::putBytes(row, stream);
+    }
+    if (!arrived || std::ferror(stream) != 0) {
+        // A reader of standard output that has gone is no failure to
+        // report: the run ends as a filter's does.
+        if (stream != stdout || !platform::stdoutReaderGone()) {
+            reportError("Failed to write header to the output file");
+        }
+        return false;
+    }
+    return true;
+}
+
+// Makes room for a row of the fixed fields and `texts` bytes of text, every
+// byte of which gives at most three.
+char* roomFor(std::vector<char>& room, std::size_t texts) {
+    const std::size_t longest = 3 * texts + 640;
+    if (room.size() < longest) {
+        room.resize(longest);
+    }
+    return room.data();
 }
 
 }  // namespace
@@ -244,6 +313,9 @@ std::string headerLine(const RowStyle& style) {
     }
     if (style.hash) {
         line += CSV_HASH_COLUMNS;
+    }
+    if (style.dat) {
+        line += CSV_DAT_COLUMNS;
     }
     return line + '\n';
 }
@@ -263,14 +335,10 @@ bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& s
     }
     const CartHeaderInfo& info = subject.info;
     const std::string_view member = subject.member.value_or("");
-    // Every byte of a text gives at most three; the rest is of fixed length.
-    const std::size_t longest =
-        3 * (pathLength + member.size() + sizeof info.title + sizeof info.code + sizeof info.maker) +
-        512;
-    if (room.size() < longest) {
-        room.resize(longest);
-    }
-    char* at = room.data();
+    const DatRom* match = subject.match;
+    char* at = roomFor(room, pathLength + member.size() + sizeof info.title + sizeof info.code +
+                                 sizeof info.maker +
+                                 (match != nullptr ? match->game.length + match->name.length : 0));
     *at++ = '"';
     at = putText(at, {path, pathLength}, Charset::Report, style);
     if (subject.member) {
@@ -296,30 +364,49 @@ bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& s
         }
     }
     if (style.hash) {
-        at = putDigest(at, subject.digest);
+        at = putDigest(at, fieldsOf(subject.digest));
     }
-    // The last field has no comma after it, but the line's end.
-    at[-1] = '\n';
-    const std::string_view row(room.data(), static_cast<std::size_t>(at - room.data()));
-    bool arrived = true;
-    if (style.flushEachRow) {
-        arrived = platform::putTerminalRow(row, style.utf8, stream);
-    } else {
-        platform::putBytes(row, stream);
+    if (subject.dat != nullptr) {
+        at = putDatFields(at, subject.dat, match, statusText(match), style);
     }
-    if (!arrived || std::ferror(stream) != 0) {
-        // A reader of standard output that has gone is no failure to
-        // report: the run ends as a filter's does.
-        if (stream != stdout || !platform::stdoutReaderGone()) {
-            reportError("Failed to write header to the output file");
-        }
-        return false;
-    }
-    return true;
+    return emitRow(stream, room, at, style);
 }
 
 bool writeRows(Report& report, const RowSubject& subject) {
-    return (report.file == nullptr ||
-            writeCsvRow(report.file, subject, report.fileStyle, report.row)) &&
-           (!report.toStdout || writeCsvRow(stdout, subject, report.stdoutStyle, report.row));
+    RowSubject row = subject;
+    if (report.dat != nullptr) {
+        row.dat = report.dat;
+        const FileDigest* digest = subject.digest;
+        row.match = digest == nullptr ? nullptr
+                                      : matchFile(*report.dat, digest->size, digest->crc,
+                                                  digest->md5, digest->sha1);
+    }
+    return (report.file == nullptr || writeCsvRow(report.file, row, report.fileStyle, report.row)) &&
+           (!report.toStdout || writeCsvRow(stdout, row, report.stdoutStyle, report.row));
+}
+
+// A missing ROM's row: no file and no header, the DAT's size and hashes, its
+// names and "Missing".
+bool writeMissingRow(std::FILE* stream, const DatSet& set, const DatRom& rom,
+                     const RowStyle& style, std::vector<char>& room) {
+    char* at = roomFor(room, rom.game.length + rom.name.length);
+    for (int i = 0; i < 11 + (style.verify ? 3 : 0); ++i) {
+        at = putValue(at, {});
+    }
+    at = putDigest(at, fieldsOf(rom));
+    at = putDatFields(at, &set, &rom, "Missing", style);
+    return emitRow(stream, room, at, style);
+}
+
+bool writeMissingRows(Report& report) {
+    for (const DatRom& rom : report.dat->roms) {
+        if (!rom.found && canMatch(rom) &&
+            ((report.file != nullptr &&
+              !writeMissingRow(report.file, *report.dat, rom, report.fileStyle, report.row)) ||
+             (report.toStdout &&
+              !writeMissingRow(stdout, *report.dat, rom, report.stdoutStyle, report.row)))) {
+            return false;
+        }
+    }
+    return true;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dat/dat.h"
 #include "header/rom_header.h"
 
 inline constexpr const char CSV_HEADER_LINE[] =
@@ -17,6 +18,7 @@ inline constexpr const char CSV_HEADER_LINE[] =
 // The columns that -verify and -hash add, in this order, after the others.
 inline constexpr const char CSV_VERIFY_COLUMNS[] = ",Logo,Header Checksum,Global Checksum";
 inline constexpr const char CSV_HASH_COLUMNS[] = ",File Size,CRC32,MD5,SHA1";
+inline constexpr const char CSV_DAT_COLUMNS[] = ",DAT Game,DAT ROM,DAT Status";
 
 // The byte order mark that starts a UTF-8 report file.
 inline constexpr const char UTF8_MARK[] = "\xEF\xBB\xBF";
@@ -26,6 +28,7 @@ struct RowStyle {
     bool utf8 = false;          // -utf8: every field in UTF-8
     bool verify = false;        // -verify: the three checks after the version
     bool hash = false;          // -hash: the size and digests after them
+    bool dat = false;           // -dat: the DAT's names and status after those
     bool maskControls = false;  // a person reads it: control bytes show as '?'
     bool flushEachRow = false;  // a person reads it: each row shows as it is written
 };
@@ -38,6 +41,7 @@ struct Report {
     RowStyle fileStyle;
     RowStyle stdoutStyle;
     std::vector<char> row;  // grows to the longest row once, then stays
+    DatSet* dat = nullptr;  // -dat: what each row is matched against
 };
 
 // How the bytes of a text stand for characters, for a UTF-8 report.
@@ -57,6 +61,8 @@ struct RowSubject {
     std::optional<std::string_view> member;
     Charset memberCharset = Charset::Report;
     const FileDigest* digest = nullptr;  // with -hash; none: the file could not be read whole
+    const DatSet* dat = nullptr;         // with -dat, and the entry that the digest matches
+    const DatRom* match = nullptr;
 };
 
 /// The line of column names for rows in `style`, with its line end.
@@ -70,8 +76,14 @@ bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& s
                  std::vector<char>& room);
 
 /// Writes the row of `subject` to the report's file, then to standard output
-/// when asked. False after a failure, which has been reported.
+/// when asked, matched against the report's DAT set if it has one. False
+/// after a failure, which has been reported.
 bool writeRows(Report& report, const RowSubject& subject);
+
+/// Writes a row for every entry of the report's DAT set that no file
+/// matched, in DAT order; entries that could never match are left out.
+/// False after a failure, which has been reported.
+bool writeMissingRows(Report& report);
 
 /// The text of a cartridge type byte.
 std::string_view pakTypeText(std::int32_t code);

@@ -126,6 +126,21 @@ def sparse_identity(head, size):
     return [str(size), "%08x" % crc, md5.hexdigest(), sha1.hexdigest()]
 
 
+def xml_dat(*games):
+    """A DAT in the XML form from (game, rom, attributes) triples."""
+    body = "".join('<game name="%s"><rom name="%s" %s/></game>\n' % (game, name, " ".join(
+        '%s="%s"' % item for item in attributes.items())) for game, name, attributes in games)
+    return ('<?xml version="1.0"?>\n<!DOCTYPE datafile PUBLIC "-//Test//DTD DAT//EN" '
+            '"http://example.invalid/datafile.dtd">\n<datafile>\n<header><name>t</name></header>\n'
+            + body + "</datafile>\n").encode()
+
+
+def dat_of(data, **more):
+    """The attributes of a DAT entry for `data`."""
+    size, crc, md5, sha1 = identity(data)
+    return dict(dict(size=size, crc=crc, md5=md5, sha1=sha1), **more)
+
+
 def messages(template, paths):
     return "".join(template % p for p in paths)
 
@@ -285,6 +300,7 @@ def cases(S):
             ("plain.gb", "PLAIN", ("Invalid", "Invalid", "Invalid")),
             ("8m.gb", "EIGHT", ("Valid",) * 3), ("over.gb", "OVER", ("Valid", "Valid", "Unknown"))))
     hashed = valid("HASHED", 40960)
+    dump_a, dump_b, dump_c, dump_d = (rom(title, 8192) for title in ("ALPHA", "BRAVO", "CHARLIE", "DELTA"))
     usage = Check(lambda d, S: None if d.startswith(b"Usage: cartolog") and b"-verify" in d else "usage")
     utf8_tree = {"u/caf\xc3\xa9.gb": rom("T\xc4", at_0x14B=0x8F)}
     utf8_rows = HEADER + row(P("u/caf\xc3\xa9.gb"), "T\xc3\x84",
@@ -569,6 +585,38 @@ def cases(S):
              {"h/big.gb": Sparse(rom("BIG"), (4 << 30) + 4096)}, only="posix", slow=True,
              out=Check(lambda d, S: None if d == row("h/big.gb", "BIG", checks=sparse_identity(
                  rom("BIG"), (4 << 30) + 4096)).encode() else "wrong: %r" % d)),
+
+        # -dat: each file matched against DATs of both forms; -missing lists
+        # what no file had; a bad DAT stops the run before anything is written.
+        Case("-dat -missing", ["-input", "d", "-zip", "-nofile", "-missing", "-dat", "x.dat", "-dat", "t.dat"],
+             {"d/a.gb": dump_a, "d/b.gb": dump_b, "d/c.gb": dump_c, "d/set.zip": archive(("m.gb", dump_d)),
+              "x.dat": xml_dat(("Alpha &amp; Caf&#233;", "a.gb", dat_of(dump_a, crc=identity(dump_a)[1].upper(),
+                                                                        sha1=identity(dump_a)[3].upper(), status="verified")),
+                               ("Bravo", "b.gb", dat_of(dump_b, sha1="0" * 40)),
+                               ("Delta", "d.gb", dat_of(dump_d)), ("Delta again", "d2.gb", dat_of(dump_d)),
+                               ("Gone", "gone.gb", {k: v for k, v in dat_of(rom("GONE")).items() if k != "md5"}), ("Never", "n.gb", {"status": "nodump"}),
+                               ("Sizeless", "s.gb", {"crc": "12345678"})),
+              "t.dat": ('clrmamepro ( name "t" )\ngame ( name "Charlie" rom ( name "c.gb" size %s crc %s '
+                        'flags baddump ) )\n' % tuple(identity(dump_c)[:2])).encode()},
+             out=HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n" + "".join(
+                 row(P("d/" + name), title, checks=tuple(identity(data)) + dat) for name, title, data, dat in (
+                     ("a.gb", "ALPHA", dump_a, ("Alpha & Caf\xc3\xa9", "a.gb", "Verified")),
+                     ("b.gb", "BRAVO", dump_b, ("", "", "Unknown")),
+                     ("c.gb", "CHARLIE", dump_c, ("Charlie", "c.gb", "Bad dump")),
+                     ("set.zip#m.gb", "DELTA", dump_d, ("Delta", "d.gb", "Good"))))
+             + "".join(",".join(['""'] * 11 + [q(f) for f in fields]) + "\n" for fields in (
+                 identity(dump_b)[:3] + ["0" * 40, "Bravo", "b.gb", "Missing"],  # a CRC-32 alone is no match
+                 identity(rom("GONE"))[:2] + ["", identity(rom("GONE"))[3], "Gone", "gone.gb", "Missing"]))),
+        *[Case("a bad DAT: " + what, ["-input", "roms", "-output", "report.csv", "-stdout", "-dat", "bad.dat"],
+               dict(top, **kept, **({"bad.dat": dat} if dat else {})), status=1,
+               err="Failed to read DAT file bad.dat: %s\n" % message)
+          for what, dat, message in (
+              ("missing", None, ENOENT), ("XML", b"<datafile>\n<game name='x'>\n</datafile>", "line 3: mismatched tag"),
+              ("parentheses", b'game (\n name "x" rom ( size 1 crc 01234567 )', "line 1: unbalanced parentheses"),
+              ("size", b'game ( name "x"\n rom ( size 1k crc 01234567 ) )', "line 2: size is not a number"),
+              ("hash", b'game ( name "x"\n rom ( size 1 crc 0123456 ) )', "line 2: crc is not 8 hexadecimal digits"))],
+        Case("-missing without -dat", ["-input", "roms", "-missing"], top, status=1,
+             err="'missing' lists the ROMs of a DAT file: give one with 'dat'.\n"),
 
         # -utf8: the report in UTF-8 whatever the bytes.
         Case("-utf8", ["-input", "u", "-utf8", "-output", "u.csv", "-stdout"], utf8_tree, out=utf8_rows,
