@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Writes the example ROM images in examples/roms.
+"""Writes the example ROM images in examples/roms, and examples/example.dat,
+a DAT file that knows three of them and one that the examples lack.
 
 Each image is 32 KiB: a cartridge header at 0x100 and zeros elsewhere. They
 carry no program; they exist so that cartolog has something real to
 catalogue. Run from anywhere: python3 examples/make_roms.py
 """
+import hashlib
 import pathlib
+import zlib
 
 ROM_BYTES = 32 * 1024
 
@@ -46,12 +49,39 @@ def make(title, code, cgb, sgb, kind, rom_size, ram_size, dest, old, new, versio
     return bytes(rom)
 
 
+# The DAT's games: name, the example it describes (or the bytes of one that the
+# examples lack) and its status.
+DAT_GAMES = [
+    ("Hello Cart (World)", "hello.gb", "verified"),
+    ("Puzzle Box (Japan) (Rev 1)", "puzzle-box.gb", ""),
+    ("Star Hopper (World) (Rev 2)", "star-hopper.gbc", "baddump"),
+    ("Lost Cart (World)", b"LOST CART", ""),
+]
+
+
+def dat_entry(game, name, rom, status):
+    flags = " flags %s" % status if status else ""
+    return ('game (\n\tname "%s"\n\trom ( name "%s" size %d crc %08x md5 %s sha1 %s%s )\n)\n'
+            % (game, name, len(rom), zlib.crc32(rom), hashlib.md5(rom).hexdigest(),
+               hashlib.sha1(rom).hexdigest(), flags))
+
+
 def main():
-    root = pathlib.Path(__file__).resolve().parent / "roms"
+    here = pathlib.Path(__file__).resolve().parent
+    images = {}
     for name, *fields in EXAMPLES:
-        path = root / name
+        path = here / "roms" / name
         path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_bytes(make(*fields))
+        images[name] = make(*fields)
+        path.write_bytes(images[name])
+    dat = 'clrmamepro (\n\tname "Cartolog examples"\n)\n\n'
+    for game, example, status in DAT_GAMES:
+        if isinstance(example, bytes):
+            rom, name = make(example, b"", 0, 0, 0, 0, 0, 1, 1, b"\0\0", 0), "lost-cart.gb"
+        else:
+            rom, name = images[example], example
+        dat += dat_entry(game, name, rom, status)
+    (here / "example.dat").write_text(dat)
 
 
 if __name__ == "__main__":
