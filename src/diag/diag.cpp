@@ -181,10 +181,13 @@ void reportErrorArgs(const char* format, std::span<const MessageArg> args) {
     errno = savedErrno;
 }
 
-void reportSystemErrorArgs(const char* format, std::span<const MessageArg> args) {
+void reportSystemErrorArgs(std::uint32_t code, const char* format,
+                           std::span<const MessageArg> args) {
     char text[512];
-    platform::systemErrorText(platform::lastSystemError(), text);
+    platform::systemErrorText(code, text);
     writeSuffixed(format, args, text);
 }
 
 }  // namespace diag
+
+std::uint32_t lastSystemErrorCode() { return platform::lastSystemError(); }

@@ -48,7 +48,8 @@ void maskControlsInArguments(bool mask);
 
 void writePlainArgs(const char* format, std::span<const MessageArg> args);
 void reportErrorArgs(const char* format, std::span<const MessageArg> args);
-void reportSystemErrorArgs(const char* format, std::span<const MessageArg> args);
+void reportSystemErrorArgs(std::uint32_t code, const char* format,
+                           std::span<const MessageArg> args);
 
 }  // namespace diag
 
@@ -67,10 +68,16 @@ void reportError(const char* format, const Args&... args) {
     diag::reportErrorArgs(format, {list, sizeof...(Args)});
 }
 
-/// The message, ": ", the system's text for this thread's last error code,
-/// "\n".
+/// The message, ": ", the system's text for the error `code`, "\n".
+template <typename... Args>
+void reportSystemErrorCode(std::uint32_t code, const char* format, const Args&... args) {
+    const diag::MessageArg list[] = {args..., ""};
+    diag::reportSystemErrorArgs(code, format, {list, sizeof...(Args)});
+}
+
+/// The same for this thread's last error code.
+std::uint32_t lastSystemErrorCode();
 template <typename... Args>
 void reportSystemError(const char* format, const Args&... args) {
-    const diag::MessageArg list[] = {args..., ""};
-    diag::reportSystemErrorArgs(format, {list, sizeof...(Args)});
+    reportSystemErrorCode(lastSystemErrorCode(), format, args...);
 }

@@ -84,18 +84,6 @@ void reportNotARom(const NativeChar* path, std::optional<std::string_view> membe
         path, member ? "#" : "", member.value_or(""));
 }
 
-bool readLooking(const platform::File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                 std::size_t& got, FirstRead* look) {
-    if (look == nullptr) {
-        return platform::readFileAt(file, offset, buffer, got);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    const bool read = platform::readFileAt(file, offset, buffer, got, &look->state);
-    look->took = std::chrono::steady_clock::now() - start;
-    look->read = read;
-    return read;
-}
-
 void GlobalSum::add(std::span<const std::uint8_t> bytes) {
     std::uint32_t total = 0;
     for (const std::uint8_t byte : bytes) {
@@ -201,12 +189,12 @@ RomRead hashWholeFile(const platform::File& file, std::uint64_t size,
 }  // namespace
 
 RomRead readRom(const platform::File& file, const RomReading& reading, CartHeaderInfo& info,
-                FileDigest& digest, FirstRead* look) {
+                FileDigest& digest) {
     std::array<std::uint8_t, ROM_READ_SIZE> buffer;
     std::size_t got = 0;
     std::uint64_t size = 0;
     // A failed read counts as a short one: either way the file is no ROM.
-    if (!file.isRegular || !readLooking(file, 0, buffer, got, look) || got < ROM_READ_SIZE ||
+    if (!file.isRegular || !platform::readFileAt(file, 0, buffer, got) || got < ROM_READ_SIZE ||
         (reading.hasher != nullptr && !platform::fileSize(file, size))) {
         return RomRead::NotARom;
     }

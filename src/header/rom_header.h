@@ -1,7 +1,6 @@
 // Reading a ROM file's first 4 KiB and decoding its cartridge header.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -87,19 +86,6 @@ void decodeImage(std::span<const std::uint8_t, ROM_READ_SIZE> image, CartHeaderI
 /// file that is no ROM (too short, or not a file at all).
 void reportNotARom(const NativeChar* path, std::optional<std::string_view> member = {});
 
-// What the first read of a file told: whether its bytes were in memory, and
-// how long it took. A file that was not read tells nothing.
-struct FirstRead {
-    bool read = false;
-    platform::CacheState state = platform::CacheState::Unknown;
-    std::chrono::steady_clock::duration took{};
-};
-
-/// Reads as platform::readFileAt does; with `look`, the read tells in it
-/// whether the bytes were in memory and how long it took.
-bool readLooking(const platform::File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                 std::size_t& got, FirstRead* look);
-
 // What identifies a dump: its size and the digests of all its bytes.
 struct FileDigest {
     std::uint64_t size = 0;
@@ -141,9 +127,8 @@ enum class RomRead : std::uint8_t {
 /// with `wholeImage`, reads on to the end (at most the largest ROM and one
 /// byte more) for the global checksum; with a hasher, reads every byte up to
 /// the size the file had when opened and puts its digest into `digest`.
-/// `look` is handed to the first read.
 RomRead readRom(const platform::File& file, const RomReading& reading, CartHeaderInfo& info,
-                FileDigest& digest, FirstRead* look);
+                FileDigest& digest);
 
 /// Reports a ROM file whose hash could not be read to its end, after
 /// readRom gave CutShort with `error`.

@@ -161,16 +161,11 @@ bool openPath(const NativeChar* path, File& file);
 /// Fills `file.id` where the open did not; false when it cannot be learnt.
 bool fileIdentity(File& file);
 
-// Whether a file's first bytes were in memory, as far as the system tells.
-enum class CacheState : std::uint8_t { Cached, NotCached, Unknown };
-
 /// Reads into `buffer` from `offset` on until it is full or the file ends.
-/// `got` tells how many bytes arrived. With `look`, the first read declines
-/// to wait for a device and tells in `look` whether the bytes were in memory
-/// (Unknown where the system cannot tell); what the reads give is the same
-/// either way. False when a read failed, with errno set.
+/// `got` tells how many bytes arrived. False when a read failed, with errno
+/// set.
 bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                std::size_t& got, CacheState* look = nullptr);
+                std::size_t& got);
 
 /// The size of an open file in bytes. False when it cannot be learnt, with
 /// errno set.
@@ -184,13 +179,7 @@ bool sameSizeAndTime(const File& file, std::FILE* stream);
 /// Closes a file that openEntry or openPath opened.
 void closeFile(File& file);
 
-/// Asks the system to bring the first scratch.size() bytes of the regular
-/// file at `path` into memory, for a read that follows soon; where it takes
-/// no such request, reads them into `scratch`. Opens without ever blocking
-/// and writes nothing; a file that cannot be read ahead is passed over.
-void readAhead(const NativeChar* path, std::span<std::uint8_t> scratch);
-
-/// How many files this process may hold open at once, where the look-ahead's
+/// How many files this process may hold open at once, where the readers'
 /// opens draw on the walk's supply; without bound where they do not.
 std::size_t openFileLimit();
 

@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <expat.h>
@@ -263,23 +262,9 @@ bool openPath(const NativeChar* path, File& file) {
 bool fileIdentity(File& file) { return file.id.known; }
 
 bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                std::size_t& got, CacheState* look) {
+                std::size_t& got) {
     const int fd = static_cast<int>(file.handle);
     got = 0;
-    if (look != nullptr && !buffer.empty()) {
-        // The first read declines to wait for the device, so that the look
-        // costs no call of its own; the usual reads then go on from there.
-        const int saved = errno;
-        iovec part{buffer.data(), buffer.size()};
-        const ssize_t n = preadv2(fd, &part, 1, static_cast<off_t>(offset), RWF_NOWAIT);
-        // Not every file system takes the flag: the usual read then tells
-        // why, or reads.
-        *look = n >= 0 ? CacheState::Cached
-                : errno == EAGAIN ? CacheState::NotCached
-                                  : CacheState::Unknown;
-        got = n > 0 ? static_cast<std::size_t>(n) : 0;
-        errno = saved;
-    }
     while (got < buffer.size()) {
         const ssize_t n = pread(fd, buffer.data() + got, buffer.size() - got,
                                 static_cast<off_t>(offset + got));
@@ -315,19 +300,6 @@ void closeFile(File& file) {
     if (file.handle >= 0) {
         close(static_cast<int>(file.handle));
         file.handle = -1;
-    }
-}
-
-void readAhead(const NativeChar* path, std::span<std::uint8_t> scratch) {
-    File file;
-    if (openPath(path, file)) {
-        // Only a regular file is asked for. The hint starts the reads and
-        // returns without waiting for them.
-        if (file.isRegular) {
-            posix_fadvise(static_cast<int>(file.handle), 0, static_cast<off_t>(scratch.size()),
-                          POSIX_FADV_WILLNEED);
-        }
-        closeFile(file);
     }
 }
 

@@ -423,12 +423,9 @@ bool fileIdentity(File& file) {
 }
 
 // Each read says where it reads, so that no call moves the file's position
-// first. The system does not tell whether the bytes were in memory.
+// first.
 bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                std::size_t& got, CacheState* look) {
-    if (look != nullptr) {
-        *look = CacheState::Unknown;
-    }
+                std::size_t& got) {
     got = 0;
     while (got < buffer.size()) {
         const std::uint64_t at = offset + got;
@@ -481,26 +478,6 @@ void closeFile(File& file) {
     }
 }
 
-// Windows takes no request to bring a file into memory: the bytes are read.
-void readAhead(const NativeChar* path, std::span<std::uint8_t> scratch) {
-    SystemPath systemPath;
-    if (!toSystemPath(path, systemPath)) {
-        return;
-    }
-    const HANDLE handle = CreateFileW(systemPath.units, GENERIC_READ, SHARE_ALL, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    // Only a file on a disk is read: a pipe or a device could keep the read
-    // waiting for ever.
-    if (GetFileType(handle) == FILE_TYPE_DISK) {
-        DWORD got = 0;
-        ReadFile(handle, scratch.data(), static_cast<DWORD>(scratch.size()), &got, nullptr);
-    }
-    CloseHandle(handle);
-}
-
 namespace {
 
 // Whether the file on a disk that `path` names holds bytes after its last
@@ -529,12 +506,12 @@ bool endsInsideLine(const NativeChar* path) {
 
 }  // namespace
 
+// The runtime's own limit on its descriptors, which every open of a file
+// takes; the system's handles are not limited so.
+std::size_t openFileLimit() { return 2048; }
+
 // A named pipe here is opened as a client, which fails at once when no one
 // serves it.
-// The helpers read ahead through the system's handles, of which there is no
-// shortage, not through the runtime's descriptors, which the walk opens.
-std::size_t openFileLimit() { return SIZE_MAX; }
-
 std::FILE* openOutputFile(const NativeChar* path, bool append) {
     std::FILE* file = nullptr;
     // "w" and "a" alone: the runtime's default text mode stores "\n" as CR LF.

@@ -2,12 +2,11 @@
 
 #include <cerrno>
 #include <memory>
-#include <utility>
 
 #include "archive/zip.h"
 #include "diag/diag.h"
 #include "header/rom_header.h"
-#include "scan/lookahead.h"
+#include "scan/pipeline.h"
 
 namespace {
 
@@ -15,47 +14,20 @@ namespace {
 struct WalkBuffers {
     std::uint8_t bulk[256 * 1024];  // the rest of a file, in large reads
     std::unique_ptr<ZipReader> zip;
-    Hasher hasher;
-    RomReading reading;
-};
-
-// True when the name ends in ".zip", in any letter case.
-bool isZipName(platform::NativeView name) {
-    constexpr std::string_view SUFFIX = ".zip";
-    if (name.size() < SUFFIX.size()) {
-        return false;
-    }
-    name.remove_prefix(name.size() - SUFFIX.size());
-    for (std::size_t i = 0; i < SUFFIX.size(); ++i) {
-        const auto unit = static_cast<std::uint32_t>(name[i]);
-        if ((unit >= 'A' && unit <= 'Z' ? unit - 'A' + 'a' : unit) !=
-            static_cast<std::uint32_t>(SUFFIX[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// An archive's bytes come from its open file; the first read looks at the
-// cache for the look-ahead, as a ROM's does.
-struct ArchiveFile {
-    const platform::File* file;
-    FirstRead* look;
+    FileReader reader;
 };
 
 bool readArchive(void* context, std::uint64_t offset, std::span<std::uint8_t> buffer,
                  std::size_t& got) {
-    auto& archive = *static_cast<ArchiveFile*>(context);
-    return readLooking(*archive.file, offset, buffer, got, std::exchange(archive.look, nullptr));
+    return platform::readFileAt(*static_cast<const platform::File*>(context), offset, buffer, got);
 }
 
 // Writes a row for each ROM in the archive open as `file`; false ends the
 // walk. What cannot be read is reported, once for the archive or for each
 // entry, and passed over.
 bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSettings& walk,
-                      ZipReader& reader, Hasher& hasher, FirstRead* look) {
-    ArchiveFile archiveFile{&file, look};
-    ByteSource source{readArchive, &archiveFile, 0};
+                      ZipReader& reader, Hasher& hasher) {
+    ByteSource source{readArchive, const_cast<platform::File*>(&file), 0};
     ZipArchive archive;
     ZipProblem problem = ZipProblem::None;
     if (!platform::fileSize(file, source.size)) {
@@ -93,76 +65,203 @@ bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSe
     return true;
 }
 
-// Reads one file and writes its row; false ends the walk. A run's own file
-// that the listing did not give away is known by identity once it is open, in
-// a directory that may hold one of them.
-bool catalogueFile(const WalkFile& found, WalkSettings& walk, Lookahead& ahead,
-                   WalkBuffers& buffers) {
-    platform::File file;
-    approachFile(ahead);
-    if (!platform::openEntry(*found.listing, *found.entry, file)) {
-        reportError("Failed to open ROM file %s", found.path);
-        // Out of descriptors or memory, every later file would fail too: the
-        // run fails, rather than the file.
-        return errno != EMFILE && errno != ENFILE && errno != ENOMEM;
+// What an open that failed found.
+FileWork openFailed(int error) {
+    FileWork work;
+    work.outcome = FileWork::Outcome::OpenFailed;
+    work.error = error;
+    return work;
+}
+
+// Reports what reading a file found and writes its row; false ends the walk.
+bool reportWork(const NativeChar* path, const FileWork& work, WalkSettings& walk) {
+    using Outcome = FileWork::Outcome;
+    switch (work.outcome) {
+        case Outcome::OpenFailed:
+            errno = work.error;
+            reportError("Failed to open ROM file %s", path);
+            // Out of descriptors or memory, every later file would fail too:
+            // the run fails, rather than the file.
+            return work.error != EMFILE && work.error != ENFILE && work.error != ENOMEM;
+        case Outcome::NotARom:
+            reportNotARom(path);
+            return true;
+        case Outcome::Read:
+            return writeRows(*walk.report, {work.info, path, {}, Charset::Report,
+                                            walk.hash ? &work.digest : nullptr});
+        case Outcome::CutShort:
+            // The row still tells what the header holds; its digest fields stay empty.
+            reportCutShort(path, work.error);
+            return writeRows(*walk.report, {work.info, path, {}});
+        case Outcome::OwnFile:
+        case Outcome::Archive:
+            break;
     }
-    FirstRead firstRead;
-    FirstRead* look = wantsLook(ahead) ? &firstRead : nullptr;
+    return true;
+}
+
+// Reads and catalogues a file that the walk has opened itself, and closes
+// it; false ends the walk.
+bool catalogueOpenFile(platform::File& file, const NativeChar* path, bool checkOwn, bool archive,
+                       WalkSettings& walk, WalkBuffers& buffers) {
+    FileWork work;
+    readOpenFile(file, checkOwn, archive, buffers.reader, work);
     bool result = true;
-    if (mayHoldOwnFile(walk.rules, *found.listing) && isOwnOpenFile(walk.rules, file)) {
-        look = nullptr;
-    } else if (walk.archives && file.isRegular && isZipName(found.entry->name)) {
+    if (work.outcome == FileWork::Outcome::Archive) {
         if (!buffers.zip) {
             buffers.zip = std::make_unique<ZipReader>();
         }
-        result = catalogueArchive(file, found.path, walk, *buffers.zip, buffers.hasher, look);
+        result = catalogueArchive(file, path, walk, *buffers.zip, buffers.reader.hasher);
     } else {
-        CartHeaderInfo info;
-        FileDigest digest;
-        switch (readRom(file, buffers.reading, info, digest, look)) {
-            case RomRead::NotARom:
-                reportNotARom(found.path);
-                break;
-            case RomRead::Read:
-                result = writeRows(*walk.report, {info, found.path, {}, Charset::Report, &digest});
-                break;
-            case RomRead::CutShort:
-                // The row still tells what the header holds; its digest fields stay empty.
-                reportCutShort(found.path, errno);
-                result = writeRows(*walk.report, {info, found.path, {}});
-                break;
-        }
-    }
-    if (look != nullptr) {
-        fileLooked(ahead, *look);
+        result = reportWork(path, work, walk);
     }
     platform::closeFile(file);
     return result;
 }
 
+// Catalogues a file that the walk met itself; false ends the walk.
+bool catalogueStep(const WalkStep& step, WalkSettings& walk, WalkBuffers& buffers) {
+    platform::File file;
+    if (!platform::openEntry(*step.listing, *step.entry, file)) {
+        return reportWork(step.path, openFailed(errno), walk);
+    }
+    return catalogueOpenFile(file, step.path, mayHoldOwnFile(walk.rules, *step.listing),
+                             walk.archives && isArchiveName(step.entry->name), walk, buffers);
+}
+
+// Catalogues a file that a reader of the pipeline read, or left to the walk:
+// an archive, and a file that the reader could not open for want of
+// descriptors, which the walk may still have. False ends the walk.
+bool catalogueRead(const PipelineStep& step, WalkSettings& walk, WalkBuffers& buffers) {
+    const FileWork& work = step.work;
+    if (work.outcome == FileWork::Outcome::Archive ||
+        (work.outcome == FileWork::Outcome::OpenFailed &&
+         (work.error == EMFILE || work.error == ENFILE))) {
+        platform::File file;
+        if (!platform::openPath(step.path, file)) {
+            return reportWork(step.path, openFailed(errno), walk);
+        }
+        return catalogueOpenFile(file, step.path, step.checkOwn, step.archive, walk, buffers);
+    }
+    return reportWork(step.path, work, walk);
+}
+
 }  // namespace
+
+bool isArchiveName(platform::NativeView name) {
+    constexpr std::string_view SUFFIX = ".zip";
+    if (name.size() < SUFFIX.size()) {
+        return false;
+    }
+    name.remove_prefix(name.size() - SUFFIX.size());
+    for (std::size_t i = 0; i < SUFFIX.size(); ++i) {
+        const auto unit = static_cast<std::uint32_t>(name[i]);
+        if ((unit >= 'A' && unit <= 'Z' ? unit - 'A' + 'a' : unit) !=
+            static_cast<std::uint32_t>(SUFFIX[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool openFileReader(FileReader& reader, const WalkSettings& walk,
+                    std::span<std::uint8_t> scratch) {
+    reader.walk = &walk;
+    reader.scratch = scratch;
+    return !walk.hash || platform::openDigests(reader.hasher.digests);
+}
+
+void closeFileReader(FileReader& reader) { platform::closeDigests(reader.hasher.digests); }
+
+void readOpenFile(platform::File& file, bool checkOwn, bool archive, FileReader& reader,
+                  FileWork& work) {
+    const WalkSettings& walk = *reader.walk;
+    if (checkOwn && isOwnOpenFile(walk.rules, file)) {
+        work.outcome = FileWork::Outcome::OwnFile;
+        return;
+    }
+    // A device behind the name is left to readRom, which reads none.
+    if (archive && file.isRegular) {
+        work.outcome = FileWork::Outcome::Archive;
+        return;
+    }
+    const RomReading reading{walk.wholeImages, walk.hash ? &reader.hasher : nullptr,
+                             reader.scratch};
+    switch (readRom(file, reading, work.info, work.digest)) {
+        case RomRead::NotARom:
+            work.outcome = FileWork::Outcome::NotARom;
+            break;
+        case RomRead::Read:
+            work.outcome = FileWork::Outcome::Read;
+            break;
+        case RomRead::CutShort:
+            work.outcome = FileWork::Outcome::CutShort;
+            work.error = errno;
+            break;
+    }
+}
 
 bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
     TreeCursor cursor;
-    if (!startWalk(cursor, directory, walk.rules, false)) {
+    if (!startWalk(cursor, directory, walk.rules)) {
+        reportWalkProblem(cursor.problem);
         return false;
     }
     auto buffers = std::make_unique<WalkBuffers>();
-    buffers->reading = {walk.wholeImages, walk.hash ? &buffers->hasher : nullptr, buffers->bulk};
-    if (walk.hash && !platform::openDigests(buffers->hasher.digests)) {
+    if (!openFileReader(buffers->reader, walk, buffers->bulk)) {
         reportPlain("Failed to make the MD5 and SHA-1 digests\n");
         endWalk(cursor);
         return false;
     }
-    auto ahead = std::make_unique<Lookahead>();
-    prepareLookahead(*ahead, directory, walk.rules);
-    bool written = true;
-    WalkFile file;
-    while (written && nextFile(cursor, file)) {
-        written = catalogueFile(file, walk, *ahead, *buffers);
+    auto pipe = std::make_unique<Pipeline>();
+    preparePipeline(*pipe, walk);
+    if (pipe->mode == Pipeline::Mode::Always) {
+        startPipeline(*pipe, cursor);
     }
+    bool written = true;
+    bool failed = false;
+    while (written && !failed) {
+        if (pipe->running) {
+            const PipelineStep& step = nextPipelineStep(*pipe);
+            if (step.kind == PipelineStep::Kind::End) {
+                break;
+            }
+            failed = step.kind == PipelineStep::Kind::Problem;
+            if (failed) {
+                reportWalkProblem(pipe->problem);
+            } else if (step.kind == PipelineStep::Kind::NotARom) {
+                reportNotARom(step.path);
+            } else {
+                written = catalogueRead(step, walk, *buffers);
+            }
+            finishPipelineStep(*pipe);
+            continue;
+        }
+        WalkStep step;
+        if (!nextStep(cursor, step)) {
+            failed = cursor.problem.kind != WalkProblem::Kind::None;
+            if (failed) {
+                reportWalkProblem(cursor.problem);
+            }
+            break;
+        }
+        if (step.notARom) {
+            reportNotARom(step.path);
+            continue;
+        }
+        // The walk times some of its files, to learn whether readers ahead
+        // of it would pay.
+        const bool sampled = wantsSample(*pipe);
+        const auto start = sampled ? std::chrono::steady_clock::now()
+                                   : std::chrono::steady_clock::time_point{};
+        written = catalogueStep(step, walk, *buffers);
+        ++pipe->filesWalked;
+        if (sampled && countSample(pipe->rule, std::chrono::steady_clock::now() - start)) {
+            startPipeline(*pipe, cursor);
+        }
+    }
+    stopPipeline(*pipe);
     endWalk(cursor);
-    endLookahead(*ahead);
-    platform::closeDigests(buffers->hasher.digests);
-    return written && !cursor.failed;
+    closeFileReader(buffers->reader);
+    return written && !failed;
 }

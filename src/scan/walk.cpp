@@ -11,13 +11,13 @@ using platform::NativeView;
 
 bool isDotOrDotDot(NativeView name) { return name == NATIVE(".") || name == NATIVE(".."); }
 
-NativeView directoryOf(const TreeCursor& cursor, const TreeCursor::Level& level) {
-    return {cursor.path, level.directoryLength};
-}
-
-// Ends the walk at a failure, which has been reported.
-bool fail(TreeCursor& cursor) {
-    cursor.failed = true;
+// Ends the walk at a problem.
+bool fail(TreeCursor& cursor, WalkProblem::Kind kind, const NativeChar* directory,
+          std::uint32_t error, const NativeChar* name = NATIVE("")) {
+    cursor.problem.kind = kind;
+    copyPath(cursor.problem.directory, directory);
+    copyPath(cursor.problem.name, name);
+    cursor.problem.error = error;
     endWalk(cursor);
     return false;
 }
@@ -25,43 +25,30 @@ bool fail(TreeCursor& cursor) {
 // Opens a listing of the directory whose path the cursor holds, one level
 // below the current one. False after a failure.
 bool descend(TreeCursor& cursor) {
-    const std::size_t length = pathLength(cursor.path);
-    const NativeView directory(cursor.path, length);
     PathBuffer pattern;
     copyPath(pattern, cursor.path);
     if (!appendSeparator(pattern)) {
-        if (!cursor.quiet) {
-            reportError("Failed to append path separator to \"%s\"", pattern);
-        }
-    } else if (!appendSegment(pattern, NATIVE("*"))) {
-        if (!cursor.quiet) {
-            reportError("Failed to append path segment \"%s\" to \"%s\"", "*", pattern);
-        }
-    } else {
-        TreeCursor::Level& level = cursor.levels[cursor.depth];
-        bool atEnd = false;
-        if (!platform::openListing(pattern, level.listing, level.entry, atEnd)) {
-            if (!cursor.quiet) {
-                reportSystemError("Couldn't find first file in directory %s", pattern);
-            }
-            return false;
-        }
-        if (!atEnd) {
-            level.directoryLength = length;
-            // The pattern holds the directory and its separator: every entry's
-            // path starts with them.
-            level.prefixLength = pathLength(pattern) - 1;
-            level.taken = false;
-            copyPath(cursor.path, pattern);
-            cursor.path[level.prefixLength] = NATIVE('\0');
-            ++cursor.depth;
-        }
-        return true;
+        return fail(cursor, WalkProblem::Kind::Separator, cursor.path, ERANGE);
     }
-    if (!cursor.quiet) {
-        reportPlain("Failed to prepare search path for input path %s", directory);
+    if (!appendSegment(pattern, NATIVE("*"))) {
+        return fail(cursor, WalkProblem::Kind::Pattern, cursor.path, ERANGE);
     }
-    return false;
+    TreeCursor::Level& level = cursor.levels[cursor.depth];
+    bool atEnd = false;
+    if (!platform::openListing(pattern, level.listing, level.entry, atEnd)) {
+        return fail(cursor, WalkProblem::Kind::Listing, cursor.path, platform::lastSystemError());
+    }
+    if (!atEnd) {
+        level.directoryLength = pathLength(cursor.path);
+        // The pattern holds the directory and its separator: every entry's
+        // path starts with them.
+        level.prefixLength = pathLength(pattern) - 1;
+        level.taken = false;
+        copyPath(cursor.path, pattern);
+        cursor.path[level.prefixLength] = NATIVE('\0');
+        ++cursor.depth;
+    }
+    return true;
 }
 
 }  // namespace
@@ -113,28 +100,66 @@ EntryUse entryUse(const WalkRules& rules, const platform::DirEntry& entry, const
     return entry.kind == platform::EntryKind::Special ? EntryUse::NotARom : EntryUse::Read;
 }
 
-bool startWalk(TreeCursor& cursor, const NativeChar* root, const WalkRules& rules, bool quiet) {
+void reportWalkProblem(const WalkProblem& problem) {
+    using Kind = WalkProblem::Kind;
+    // The path as the failed step had built it: the directory, and its
+    // separator where one fitted.
+    PathBuffer built;
+    copyPath(built, problem.directory);
+    if (problem.kind != Kind::Separator) {
+        appendSeparator(built);
+    }
+    errno = static_cast<int>(problem.error);
+    switch (problem.kind) {
+        case Kind::None:
+            break;
+        case Kind::Separator:
+            reportError("Failed to append path separator to \"%s\"", built);
+            reportPlain("Failed to prepare search path for input path %s", problem.directory);
+            break;
+        case Kind::Pattern:
+            reportError("Failed to append path segment \"%s\" to \"%s\"", "*", built);
+            reportPlain("Failed to prepare search path for input path %s", problem.directory);
+            break;
+        case Kind::Listing:
+            appendSegment(built, NATIVE("*"));
+            reportSystemErrorCode(problem.error, "Couldn't find first file in directory %s", built);
+            break;
+        case Kind::EntryPath:
+            reportError("Failed to append path segment \"%s\" to \"%s\"", problem.name, built);
+            reportPlain("Failed to create path for input file %s in directory %s", problem.name,
+                        problem.directory);
+            break;
+        case Kind::ListingBroken:
+            reportSystemErrorCode(problem.error, "Failed to read all ROM files from %s",
+                                  problem.directory);
+            break;
+    }
+}
+
+bool startWalk(TreeCursor& cursor, const NativeChar* root, const WalkRules& rules) {
     cursor.rules = &rules;
-    cursor.quiet = quiet;
-    cursor.failed = false;
+    cursor.problem = WalkProblem{};
     cursor.depth = 0;
     // The root comes from the command line or the system, within the limit.
     copyPath(cursor.path, root);
-    return descend(cursor) || fail(cursor);
+    return descend(cursor);
 }
 
-bool nextFile(TreeCursor& cursor, WalkFile& file) {
+bool nextStep(TreeCursor& cursor, WalkStep& step) {
     while (cursor.depth != 0) {
         TreeCursor::Level& level = cursor.levels[cursor.depth - 1];
+        // The directory's own path: its entries' paths hold it.
+        const auto directory = [&] {
+            cursor.path[level.directoryLength] = NATIVE('\0');
+            return cursor.path;
+        };
         if (level.taken) {
             bool atEnd = false;
             if (!platform::nextEntry(level.listing, level.entry, atEnd)) {
                 if (!atEnd) {
-                    if (!cursor.quiet) {
-                        reportSystemError("Failed to read all ROM files from %s",
-                                          directoryOf(cursor, level));
-                    }
-                    return fail(cursor);
+                    const std::uint32_t error = platform::lastSystemError();
+                    return fail(cursor, WalkProblem::Kind::ListingBroken, directory(), error);
                 }
                 platform::closeListing(level.listing);
                 --cursor.depth;
@@ -144,29 +169,21 @@ bool nextFile(TreeCursor& cursor, WalkFile& file) {
         level.taken = true;
         // Every entry's path is built before its kind is looked at, so a
         // directory too deep for its entries fails on "." as well.
-        const NativeChar* name = level.entry.name;
-        if (!appendSegmentAt(cursor.path, level.prefixLength, name)) {
-            if (!cursor.quiet) {
-                reportError("Failed to append path segment \"%s\" to \"%s\"", name, cursor.path);
-                reportPlain("Failed to create path for input file %s in directory %s", name,
-                            directoryOf(cursor, level));
-            }
-            return fail(cursor);
+        if (!appendSegmentAt(cursor.path, level.prefixLength, level.entry.name)) {
+            return fail(cursor, WalkProblem::Kind::EntryPath, directory(), ERANGE,
+                        level.entry.name);
         }
         switch (entryUse(*cursor.rules, level.entry, cursor.path)) {
             case EntryUse::Descend:
                 if (!descend(cursor)) {
-                    return fail(cursor);
+                    return false;
                 }
                 break;
             case EntryUse::Read:
-                file = {&level.listing, &level.entry, cursor.path};
-                return true;
             case EntryUse::NotARom:
-                if (!cursor.quiet) {
-                    reportNotARom(cursor.path);
-                }
-                break;
+                step = {level.entry.kind == platform::EntryKind::Special, &level.listing,
+                        &level.entry, cursor.path};
+                return true;
             case EntryUse::PassOver:
                 break;
         }

@@ -46,6 +46,27 @@ bool mayHoldOwnFile(const WalkRules& rules, const platform::DirListing& listing)
 // PATH_MAX_LENGTH units, so no walk goes deeper than this.
 inline constexpr std::size_t MAX_DEPTH = platform::PATH_CAPACITY / 2 + 1;
 
+// Why a walk ended early: the step that failed, the directory it failed in
+// and, for an entry, the name that did not fit; the error number (ERANGE for
+// a path too long) or the system's code that the message names.
+struct WalkProblem {
+    enum class Kind : std::uint8_t {
+        None,
+        Separator,      // the separator after a directory does not fit
+        Pattern,        // nor the "*" that lists it
+        Listing,        // the directory cannot be listed
+        EntryPath,      // an entry's path does not fit
+        ListingBroken,  // the listing failed part way
+    };
+    Kind kind = Kind::None;
+    PathBuffer directory = {};
+    PathBuffer name = {};
+    std::uint32_t error = 0;
+};
+
+/// Reports a problem as the walk does when it meets it.
+void reportWalkProblem(const WalkProblem& problem);
+
 // A place in a walk, depth first, each directory in its listing's order.
 struct TreeCursor {
     struct Level {
@@ -57,30 +78,30 @@ struct TreeCursor {
     };
 
     const WalkRules* rules = nullptr;
-    bool quiet = false;  // reports nothing: the walk beside the catalogue
-    bool failed = false;
+    WalkProblem problem;   // what ended the walk early
     PathBuffer path = {};  // the path of the entry last given
     Level levels[MAX_DEPTH];
     std::size_t depth = 0;
 };
 
-// A file that the walk reads: the entry of its listing, and its path.
-struct WalkFile {
+// A step of the walk: a file to read, or an entry that is no ROM by its kind
+// (a named pipe, a socket or a device, never opened).
+struct WalkStep {
+    bool notARom = false;
     const platform::DirListing* listing = nullptr;
     const platform::DirEntry* entry = nullptr;
     const NativeChar* path = nullptr;
 };
 
-/// Starts a walk of `root`. False when the root cannot be listed, which has
-/// been reported unless the cursor is quiet; nothing is then open.
-bool startWalk(TreeCursor& cursor, const NativeChar* root, const WalkRules& rules, bool quiet);
+/// Starts a walk of `root`. False when the root cannot be listed, with
+/// `cursor.problem` telling why; nothing is then open.
+bool startWalk(TreeCursor& cursor, const NativeChar* root, const WalkRules& rules);
 
-/// Gives the next file to read; what it lasts is until the next call. Files
-/// that are no ROM by their kind are reported on the way, unless the cursor
-/// is quiet. False at the end of the walk, or at a failure to build a path
-/// or list a directory, which has been reported unless quiet, sets `failed`
-/// and ends the walk: nothing is then left open.
-bool nextFile(TreeCursor& cursor, WalkFile& file);
+/// Gives the next step; what it names lasts until the next call. False at
+/// the end of the walk, or at a failure to build a path or list a directory,
+/// which `cursor.problem` tells and which ends the walk: nothing is then
+/// left open.
+bool nextStep(TreeCursor& cursor, WalkStep& step);
 
 /// Closes what a walk ended early has open.
 void endWalk(TreeCursor& cursor);

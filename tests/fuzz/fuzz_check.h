@@ -5,14 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace fuzz {
 
 inline void require(bool condition, const char* what, std::string_view got = {}) {
     if (!condition) {
-        std::fprintf(stderr, "check failed: %s\n  got: \"%.*s\"\n", what,
-                     static_cast<int>(got.size()), got.data());
+        std::fprintf(stderr, "check failed: %s\n  got: \"%s\"\n", what, std::string(got).c_str());
         std::abort();
     }
 }

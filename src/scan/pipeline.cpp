@@ -1,0 +1,268 @@
+#include "scan/pipeline.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <string_view>
+#include <system_error>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Until the pipeline starts, the walk times one file in this many. A file
+// in memory is read and decoded in a few microseconds; one that takes longer
+// than this waited for a device or a server, or needs much work.
+constexpr std::uint64_t SAMPLE_EVERY = 8;
+constexpr std::chrono::microseconds SLOW_FILE{50};
+
+// Readers at the start, and how much a reader holds for the rest of a file
+// that it reads whole.
+constexpr std::size_t FIRST_READERS = 2;
+constexpr std::size_t READER_SCRATCH = 64 * 1024;
+
+PipelineStep& stepAt(Pipeline& pipe, std::uint64_t number) {
+    return pipe.ring[number % PIPELINE_DISTANCE];
+}
+
+// Puts the next step in the ring, once it is less than the full distance
+// ahead of the walk. False when the pipeline stops.
+bool post(Pipeline& pipe, PipelineStep::Kind kind, const WalkStep* found) {
+    std::unique_lock<std::mutex> hold(pipe.lock);
+    if (pipe.listed >= pipe.consumed + PIPELINE_DISTANCE) {
+        // Woken only when the walk has come half way, not at every step.
+        pipe.producerWaits = true;
+        pipe.producerWakes.wait(hold, [&] { return pipe.stopping || !pipe.producerWaits; });
+    }
+    if (pipe.stopping) {
+        return false;
+    }
+    PipelineStep& step = stepAt(pipe, pipe.listed);
+    step.kind = kind;
+    step.done.store(kind != PipelineStep::Kind::File, std::memory_order_relaxed);
+    if (found != nullptr) {
+        copyPath(step.path, found->path);
+        step.checkOwn = mayHoldOwnFile(pipe.walk->rules, *found->listing);
+        step.archive = pipe.walk->archives && isArchiveName(found->entry->name);
+        step.work = FileWork{};
+    }
+    ++pipe.listed;
+    if (pipe.readersWaiting != 0) {
+        pipe.readersWake.notify_one();
+    }
+    if (pipe.walkWaits) {
+        pipe.walkWakes.notify_one();
+    }
+    return true;
+}
+
+// Lists on from where the walk was, posting each step in its order, until
+// the walk's end, a problem, or the pipeline stops.
+void runProducer(Pipeline* pipe) {
+    WalkStep found;
+    bool going = true;
+    while (going && nextStep(*pipe->cursor, found)) {
+        going = post(*pipe, found.notARom ? PipelineStep::Kind::NotARom : PipelineStep::Kind::File,
+                     &found);
+    }
+    if (going) {
+        const bool failed = pipe->cursor->problem.kind != WalkProblem::Kind::None;
+        if (failed) {
+            const std::lock_guard<std::mutex> hold(pipe->lock);
+            pipe->problem = pipe->cursor->problem;
+        }
+        post(*pipe, failed ? PipelineStep::Kind::Problem : PipelineStep::Kind::End, nullptr);
+    }
+}
+
+// Takes the next file that no reader has taken. Null when the pipeline
+// stops.
+PipelineStep* takeFile(Pipeline& pipe) {
+    std::unique_lock<std::mutex> hold(pipe.lock);
+    for (;;) {
+        if (pipe.stopping) {
+            return nullptr;
+        }
+        // Steps that the walk is done with are in the ring no longer.
+        pipe.nextToRead = std::max(pipe.nextToRead, pipe.consumed);
+        while (pipe.nextToRead < pipe.listed) {
+            PipelineStep& step = stepAt(pipe, pipe.nextToRead++);
+            if (step.kind == PipelineStep::Kind::File) {
+                return &step;
+            }
+        }
+        ++pipe.readersWaiting;
+        pipe.readersWake.wait(hold);
+        --pipe.readersWaiting;
+    }
+}
+
+// Opens and reads a file as the walk would. An archive is left to the walk.
+void readStep(PipelineStep& step, FileReader& reader) {
+    FileWork& work = step.work;
+    platform::File file;
+    if (step.archive) {
+        work.outcome = FileWork::Outcome::Archive;
+    } else if (!platform::openPath(step.path, file)) {
+        work.outcome = FileWork::Outcome::OpenFailed;
+        work.error = errno;
+    } else {
+        readOpenFile(file, step.checkOwn, false, reader, work);
+        platform::closeFile(file);
+    }
+}
+
+void runReader(Pipeline* pipe, FileReader* reader) {
+    while (PipelineStep* step = takeFile(*pipe)) {
+        readStep(*step, *reader);
+        step->done.store(true, std::memory_order_release);
+        const std::lock_guard<std::mutex> hold(pipe->lock);
+        if (pipe->walkWaits) {
+            pipe->walkWakes.notify_one();
+        }
+    }
+}
+
+// Starts `count` more readers. False when not one could be started.
+bool addReaders(Pipeline& pipe, std::size_t count) {
+    const std::size_t before = pipe.readers.size();
+    const bool wholeFiles = pipe.walk->wholeImages || pipe.walk->hash;
+    const int saved = errno;
+    // The library reports a thread that cannot be had only by throwing; the
+    // walk then goes on with the readers it has.
+    try {
+        while (pipe.readers.size() < std::min(before + count, MOST_READERS)) {
+            auto reader = std::make_unique<Pipeline::Reader>();
+            if (wholeFiles) {
+                reader->scratch = std::make_unique<std::uint8_t[]>(READER_SCRATCH);
+            }
+            if (!openFileReader(reader->reader, *pipe.walk,
+                                {reader->scratch.get(), wholeFiles ? READER_SCRATCH : 0})) {
+                break;
+            }
+            reader->thread = std::thread(runReader, &pipe, &reader->reader);
+            pipe.readers.push_back(std::move(reader));
+        }
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    errno = saved;
+    return pipe.readers.size() > before;
+}
+
+// Adds readers while the walk waits for them and more of them read faster:
+// a few keep a local disk busy, dozens a network share, and hashing wants
+// as many as there are processors.
+void adjustReaders(Pipeline& pipe) {
+    const std::uint64_t period = std::max<std::uint64_t>(64, 4 * pipe.readers.size());
+    if (!pipe.growing || pipe.consumed - pipe.consumedAtCheck < period) {
+        return;
+    }
+    const Clock::time_point now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - pipe.checkedAt).count();
+    const double rate = static_cast<double>(pipe.consumed - pipe.consumedAtCheck) / seconds;
+    if (pipe.waitedSinceCheck) {
+        // The last readers added must have paid for themselves.
+        pipe.growing = rate > 1.1 * pipe.rateBefore && pipe.readers.size() < MOST_READERS;
+        if (pipe.growing) {
+            pipe.rateBefore = rate;
+            addReaders(pipe, pipe.readers.size());
+        }
+    }
+    pipe.waitedSinceCheck = false;
+    pipe.consumedAtCheck = pipe.consumed;
+    pipe.checkedAt = now;
+}
+
+}  // namespace
+
+bool countSample(StartRule& rule, Clock::duration took) {
+    rule.slowInARow = took > SLOW_FILE ? rule.slowInARow + 1 : 0;
+    return rule.slowInARow == 3;
+}
+
+void preparePipeline(Pipeline& pipe, const WalkSettings& walk) {
+    const char* setting = std::getenv("CARTOLOG_LOOKAHEAD");
+    const std::string_view mode = setting != nullptr ? setting : "";
+    pipe.mode = mode == "off"  ? Pipeline::Mode::Off
+                : mode == "on" ? Pipeline::Mode::Always
+                               : Pipeline::Mode::OnDemand;
+    pipe.walk = &walk;
+}
+
+bool wantsSample(const Pipeline& pipe) {
+    return pipe.mode == Pipeline::Mode::OnDemand && pipe.filesWalked % SAMPLE_EVERY == 0;
+}
+
+bool startPipeline(Pipeline& pipe, TreeCursor& cursor) {
+    // The producer holds a listing a level open, each reader a file: they
+    // run only where as many again are left for the walk, so that they never
+    // take a descriptor it needs.
+    if (pipe.mode == Pipeline::Mode::Off ||
+        platform::openFileLimit() < 2 * (MAX_DEPTH + MOST_READERS) + 16) {
+        pipe.mode = Pipeline::Mode::Off;
+        return false;
+    }
+    pipe.ring = std::make_unique<PipelineStep[]>(PIPELINE_DISTANCE);
+    pipe.cursor = &cursor;
+    if (!addReaders(pipe, FIRST_READERS)) {
+        pipe.mode = Pipeline::Mode::Off;
+        return false;
+    }
+    const int saved = errno;
+    try {
+        pipe.producer = std::thread(runProducer, &pipe);
+    } catch (const std::system_error&) {
+        errno = saved;
+        stopPipeline(pipe);
+        pipe.mode = Pipeline::Mode::Off;
+        return false;
+    }
+    pipe.running = true;
+    pipe.checkedAt = Clock::now();
+    return true;
+}
+
+PipelineStep& nextPipelineStep(Pipeline& pipe) {
+    adjustReaders(pipe);
+    std::unique_lock<std::mutex> hold(pipe.lock);
+    PipelineStep& step = stepAt(pipe, pipe.consumed);
+    const auto ready = [&] {
+        return pipe.consumed < pipe.listed && step.done.load(std::memory_order_acquire);
+    };
+    if (!ready()) {
+        pipe.waitedSinceCheck = true;
+        pipe.walkWaits = true;
+        pipe.walkWakes.wait(hold, ready);
+        pipe.walkWaits = false;
+    }
+    return step;
+}
+
+void finishPipelineStep(Pipeline& pipe) {
+    const std::lock_guard<std::mutex> hold(pipe.lock);
+    ++pipe.consumed;
+    if (pipe.producerWaits && pipe.listed <= pipe.consumed + PIPELINE_DISTANCE / 2) {
+        pipe.producerWaits = false;
+        pipe.producerWakes.notify_one();
+    }
+}
+
+void stopPipeline(Pipeline& pipe) {
+    {
+        const std::lock_guard<std::mutex> hold(pipe.lock);
+        pipe.stopping = true;
+        pipe.producerWakes.notify_all();
+        pipe.readersWake.notify_all();
+    }
+    if (pipe.producer.joinable()) {
+        pipe.producer.join();
+    }
+    for (const auto& reader : pipe.readers) {
+        reader->thread.join();
+        closeFileReader(reader->reader);
+    }
+    pipe.readers.clear();
+    pipe.running = false;
+}
