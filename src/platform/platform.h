@@ -179,6 +179,11 @@ bool sameSizeAndTime(const File& file, std::FILE* stream);
 /// Closes a file that openEntry or openPath opened.
 void closeFile(File& file);
 
+/// Asks the system to bring the first `bytes` of `file` into memory for a
+/// read that follows soon, without waiting for them; where it takes no such
+/// request, does nothing.
+void adviseFile(const File& file, std::uint64_t bytes);
+
 /// How many files this process may hold open at once, where the readers'
 /// opens draw on the walk's supply; without bound where they do not.
 std::size_t openFileLimit();

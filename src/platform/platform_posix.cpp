@@ -303,6 +303,11 @@ void closeFile(File& file) {
     }
 }
 
+void adviseFile(const File& file, std::uint64_t bytes) {
+    // The hint starts the reads and returns without waiting for them.
+    posix_fadvise(static_cast<int>(file.handle), 0, static_cast<off_t>(bytes), POSIX_FADV_WILLNEED);
+}
+
 std::size_t openFileLimit() {
     rlimit limit{};
     return getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY

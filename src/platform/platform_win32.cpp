@@ -450,6 +450,9 @@ bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> 
     return true;
 }
 
+// Windows takes no request to read ahead: the first read waits.
+void adviseFile(const File& /*file*/, std::uint64_t /*bytes*/) {}
+
 bool fileSize(const File& file, std::uint64_t& size) {
     LARGE_INTEGER length;
     if (!GetFileSizeEx(osHandle(file), &length)) {
