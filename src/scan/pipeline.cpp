@@ -148,6 +148,12 @@ void runReader(Pipeline* pipe, FileReader* reader) {
     }
 }
 
+// The most readers there may be: each that reads whole files holds a buffer
+// and digests of its own, 100 KiB or so.
+std::size_t mostReaders(const Pipeline& pipe) {
+    return pipe.walk->wholeImages || pipe.walk->hash ? MOST_READERS / 2 : MOST_READERS;
+}
+
 // Starts `count` more readers. False when not one could be started.
 bool addReaders(Pipeline& pipe, std::size_t count) {
     const std::size_t before = pipe.readers.size();
@@ -156,7 +162,7 @@ bool addReaders(Pipeline& pipe, std::size_t count) {
     // The library reports a thread that cannot be had only by throwing; the
     // walk then goes on with the readers it has.
     try {
-        while (pipe.readers.size() < std::min(before + count, MOST_READERS)) {
+        while (pipe.readers.size() < std::min(before + count, mostReaders(pipe))) {
             auto reader = std::make_unique<Pipeline::Reader>();
             if (wholeFiles) {
                 reader->scratch = std::make_unique<std::uint8_t[]>(READER_SCRATCH);
@@ -188,7 +194,7 @@ void adjustReaders(Pipeline& pipe) {
     const double rate = static_cast<double>(pipe.consumed - pipe.consumedAtCheck) / seconds;
     if (pipe.waitedSinceCheck) {
         // The last readers added must have paid for themselves.
-        pipe.growing = rate > 1.1 * pipe.rateBefore && pipe.readers.size() < MOST_READERS;
+        pipe.growing = rate > 1.1 * pipe.rateBefore && pipe.readers.size() < mostReaders(pipe);
         if (pipe.growing) {
             pipe.rateBefore = rate;
             addReaders(pipe, pipe.readers.size());

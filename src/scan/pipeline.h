@@ -18,7 +18,7 @@
 #include "scan/scan.h"
 
 // How far ahead of the walk the listing goes, in steps; and how many readers
-// there may be at most.
+// there may be at most (half as many where each reads files whole).
 inline constexpr std::size_t PIPELINE_DISTANCE = 1024;
 inline constexpr std::size_t MOST_READERS = 64;
 
