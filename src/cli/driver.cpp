@@ -283,6 +283,8 @@ int runCartolog() {
     walk.wholeImages = (options.flags & OPT_VERIFY) != 0;
     walk.archives = (options.flags & OPT_ZIP) != 0;
     walk.hash = report.fileStyle.hash;
+    walk.romsOnly = (options.flags & OPT_ROMSONLY) != 0;
+    walk.keepGoing = walk.rules.keepGoing = (options.flags & OPT_KEEPGOING) != 0;
     walk.rules.recursive = (options.flags & OPT_RECURSIVE) != 0;
     // The run's own files are passed over by identity, or where it cannot be
     // learnt, by their paths.
@@ -298,10 +300,17 @@ int runCartolog() {
     platform::ownFileOfStream(stdout, walk.rules.ownFiles[2]);
     walk.rules.ownFiles[2].stream = stdout;
 
+    // A person at a terminal sees how far a long run has come, unless the rows
+    // themselves come to the same terminal.
+    if (platform::isTerminal(stderr) &&
+        (!report.toStdout || !platform::sameTerminal(stdout, stderr))) {
+        diag::startProgress(platform::terminalColumns(stderr));
+    }
     bool ok = ((options.flags & OPT_HEADLESS) != 0 ||
                writeHeaderLines(options, report, stdoutIsTerminal)) &&
               scanDirectory(options.inputPath, walk) &&
               ((options.flags & OPT_MISSING) == 0 || writeMissingRows(report));
+    diag::endProgress();
     ok = finishStreams(options, output, ok) && ok;
     if (std::ferror(stdout) != 0 && platform::stdoutReaderGone()) {
         platform::endAsBrokenPipe();

@@ -38,6 +38,8 @@ constexpr Option OPTIONS[] = {
     {NATIVE("-zip"),       OPT_ZIP,       "Warning - More than one 'zip' specified.\n"},
     {NATIVE("-hash"),      OPT_HASH,      "Warning - More than one 'hash' specified.\n"},
     {NATIVE("-missing"),   OPT_MISSING,   "Warning - More than one 'missing' specified.\n"},
+    {NATIVE("-romsonly"),  OPT_ROMSONLY,  "Warning - More than one 'romsonly' specified.\n"},
+    {NATIVE("-keepgoing"), OPT_KEEPGOING, "Warning - More than one 'keepgoing' specified.\n"},
     {NATIVE("-help"),      OPT_HELP,      nullptr},
     {NATIVE("--help"),     OPT_HELP,      nullptr},
     {NATIVE("-h"),         OPT_HELP,      nullptr},
@@ -68,6 +70,9 @@ const char USAGE[] =
     "  -dat FILE      match each ROM against a DAT file (as often as given): -hash's\n"
     "                 columns and DAT Game, DAT ROM and DAT Status\n"
     "  -missing       with -dat: a row for every ROM of the DATs that no file had\n"
+    "  -romsonly      rows only for images whose logo and header checksum hold\n"
+    "  -keepgoing     go on past folders that cannot be listed and names that cannot\n"
+    "                 be written; the status is 1 if anything was passed over\n"
     "  -help          show this text and stop (also --help, -h, -?, /?)\n"
     "  -version       show the version and stop (also --version)\n";
 

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 
-using OptionFlags = std::uint16_t;
+using OptionFlags = std::uint32_t;
 
 inline constexpr OptionFlags OPT_INPUT = 0x01;      // -input
 inline constexpr OptionFlags OPT_OUTPUT = 0x02;     // -output
@@ -26,6 +26,8 @@ inline constexpr OptionFlags OPT_VERSION = 0x1000;  // -version, --version
 inline constexpr OptionFlags OPT_HASH = 0x2000;     // -hash
 inline constexpr OptionFlags OPT_DAT = 0x4000;      // -dat, as often as given
 inline constexpr OptionFlags OPT_MISSING = 0x8000;  // -missing
+inline constexpr OptionFlags OPT_ROMSONLY = 0x10000;   // -romsonly
+inline constexpr OptionFlags OPT_KEEPGOING = 0x20000;  // -keepgoing
 
 struct RunOptions {
     OptionFlags flags = 0;

@@ -1,6 +1,9 @@
 #include "diag/diag.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 
 #include "diag/text.h"
 
@@ -62,6 +65,30 @@ namespace {
 
 std::FILE* messageStream = nullptr;
 bool maskControls = false;
+
+// The progress line, when one is shown: when it may be drawn next, and how
+// many columns it takes now (none while it is cleared).
+struct ProgressLine {
+    bool enabled = false;
+    std::size_t width = 80;
+    std::chrono::steady_clock::time_point next;
+    std::size_t shown = 0;
+};
+ProgressLine progress;
+
+// Clears the progress line, so that what is written next starts a line of
+// its own.
+void clearProgress() {
+    if (progress.shown != 0) {
+        char blanks[512];
+        const std::size_t count = std::min(progress.shown, sizeof blanks - 2);
+        blanks[0] = '\r';
+        std::memset(blanks + 1, ' ', count);
+        blanks[count + 1] = '\r';
+        std::fwrite(blanks, 1, count + 2, stderr);
+        progress.shown = 0;
+    }
+}
 
 std::FILE* messages() { return messageStream != nullptr ? messageStream : stderr; }
 
@@ -130,6 +157,7 @@ struct StderrWriter {
         }
     }
     void flush() {
+        clearProgress();
         std::fwrite(bytes, 1, used, messages());
         used = 0;
         std::fflush(messages());
@@ -151,6 +179,66 @@ void writeSuffixed(const char* format, std::span<const MessageArg> args, const c
 }  // namespace
 
 void setMessageStream(std::FILE* stream) { messageStream = stream; }
+
+void startProgress(std::size_t columns) {
+    progress.enabled = true;
+    progress.width = std::clamp<std::size_t>(columns, 20, 500);
+    // A run shorter than about a second shows none.
+    progress.next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+}
+
+void showProgress(const ProgressCounts& counts, const MessageArg& folder) {
+    if (!progress.enabled) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < progress.next) {
+        return;
+    }
+    // At most ten times a second.
+    progress.next = now + std::chrono::milliseconds(100);
+    char line[600];
+    int length = std::snprintf(line, sizeof line, "%llu files, %llu rows",
+                               static_cast<unsigned long long>(counts.files),
+                               static_cast<unsigned long long>(counts.rows));
+    if (counts.bytes != 0) {
+        length += std::snprintf(line + length, sizeof line - static_cast<std::size_t>(length),
+                                ", %.1f MiB read", static_cast<double>(counts.bytes) / (1 << 20));
+    }
+    std::string_view in = ", in ";
+    const std::size_t room = progress.width - 1;
+    std::size_t used = static_cast<std::size_t>(length);
+    // The folder's end tells the most: its start gives way to "...".
+    if (used + in.size() + 4 < room) {
+        char name[MESSAGE_CAPACITY];
+        const std::size_t named = formatMessage(name, "%s", std::span(&folder, 1));
+        const std::size_t fits = room - used - in.size();
+        std::string_view shown(name, named);
+        if (shown.size() > fits) {
+            in = ", in ...";
+            shown.remove_prefix(shown.size() - (fits - 3));
+        }
+        std::memcpy(line + used, in.data(), in.size());
+        std::memcpy(line + used + in.size(), shown.data(), shown.size());
+        used += in.size() + shown.size();
+    }
+    used = std::min(used, room);
+    // A shorter line than the last leaves none of the last behind.
+    const std::size_t last = progress.shown;
+    std::fputc('\r', stderr);
+    std::fwrite(line, 1, used, stderr);
+    for (std::size_t i = used; i < last; ++i) {
+        std::fputc(' ', stderr);
+    }
+    std::fflush(stderr);
+    progress.shown = std::max(used, last);
+}
+
+void endProgress() {
+    clearProgress();
+    std::fflush(stderr);
+    progress.enabled = false;
+}
 
 void maskControlsInArguments(bool mask) { maskControls = mask; }
 

@@ -46,6 +46,22 @@ void setMessageStream(std::FILE* stream);
 /// escape sequence could rewrite what a person sees.
 void maskControlsInArguments(bool mask);
 
+// What the progress line counts.
+struct ProgressCounts {
+    std::uint64_t files = 0;  // looked at
+    std::uint64_t rows = 0;   // written
+    std::uint64_t bytes = 0;  // read, where whole files are read
+};
+
+/// Shows a line on standard error, a terminal `columns` wide that a person
+/// reads, telling how far the run has come: drawn by showProgress once the
+/// run has taken about a second, at most ten times a second; cleared before
+/// every message and by endProgress, so that the messages stand as they
+/// would without it.
+void startProgress(std::size_t columns);
+void showProgress(const ProgressCounts& counts, const MessageArg& folder);
+void endProgress();
+
 void writePlainArgs(const char* format, std::span<const MessageArg> args);
 void reportErrorArgs(const char* format, std::span<const MessageArg> args);
 void reportSystemErrorArgs(std::uint32_t code, const char* format,

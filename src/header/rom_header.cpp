@@ -131,7 +131,7 @@ namespace {
 // file, and one byte past the largest ROM at most, so as to tell that it is
 // longer.
 Check sumWholeImage(const platform::File& file, std::span<const std::uint8_t> first,
-                    std::span<std::uint8_t> scratch) {
+                    std::span<std::uint8_t> scratch, std::uint64_t& bytes) {
     GlobalSum sum;
     sum.add(first);
     bool complete = true;
@@ -145,6 +145,7 @@ Check sumWholeImage(const platform::File& file, std::span<const std::uint8_t> fi
             break;
         }
     }
+    bytes = sum.length;
     return sum.verdict(complete);
 }
 
@@ -188,8 +189,18 @@ RomRead hashWholeFile(const platform::File& file, std::uint64_t size,
 
 }  // namespace
 
+bool consoleWouldStart(const CartHeaderInfo& info) {
+    return info.logo == Check::Valid && info.headerChecksum == Check::Valid;
+}
+
+void reportRefused(const NativeChar* path, std::optional<std::string_view> member) {
+    reportPlain("The logo or header checksum of file %s%s%s does not hold. This file is probably "
+                "not a GB ROM.\n",
+                path, member ? "#" : "", member.value_or(""));
+}
+
 RomRead readRom(const platform::File& file, const RomReading& reading, CartHeaderInfo& info,
-                FileDigest& digest) {
+                FileDigest& digest, std::uint64_t& bytes) {
     std::array<std::uint8_t, ROM_READ_SIZE> buffer;
     std::size_t got = 0;
     std::uint64_t size = 0;
@@ -198,13 +209,19 @@ RomRead readRom(const platform::File& file, const RomReading& reading, CartHeade
         (reading.hasher != nullptr && !platform::fileSize(file, size))) {
         return RomRead::NotARom;
     }
+    bytes = ROM_READ_SIZE;
     // The checks are written only with the whole image's.
-    decodeImage(buffer, info, reading.wholeImage);
+    decodeImage(buffer, info, reading.wholeImage || reading.romsOnly);
+    if (reading.romsOnly && !consoleWouldStart(info)) {
+        return RomRead::Refused;
+    }
     if (reading.hasher != nullptr) {
-        return hashWholeFile(file, size, buffer, reading, info, digest);
+        const RomRead read = hashWholeFile(file, size, buffer, reading, info, digest);
+        bytes = digest.size;
+        return read;
     }
     if (reading.wholeImage) {
-        info.globalChecksum = sumWholeImage(file, buffer, reading.scratch);
+        info.globalChecksum = sumWholeImage(file, buffer, reading.scratch, bytes);
     }
     return RomRead::Read;
 }

@@ -112,12 +112,14 @@ bool finishHash(Hasher& hasher, FileDigest& digest);
 // What the walk wants from each ROM file, and what it reads through.
 struct RomReading {
     bool wholeImage = false;            // -verify: on to the end for the global checksum
+    bool romsOnly = false;              // -romsonly: only what the console would start
     Hasher* hasher = nullptr;           // -hash: every byte, for the digest
     std::span<std::uint8_t> scratch;    // the rest of a file, in large reads
 };
 
 enum class RomRead : std::uint8_t {
     NotARom,   // too short, unreadable or no file at all
+    Refused,   // with romsOnly: its logo or header checksum does not hold
     Read,      // decoded, and hashed when asked
     CutShort,  // decoded, but not hashed to its end: a read failed (errno set,
                // else 0: the file ended before the size it had when opened)
@@ -127,8 +129,17 @@ enum class RomRead : std::uint8_t {
 /// with `wholeImage`, reads on to the end (at most the largest ROM and one
 /// byte more) for the global checksum; with a hasher, reads every byte up to
 /// the size the file had when opened and puts its digest into `digest`.
+/// `bytes` tells how many bytes were read.
 RomRead readRom(const platform::File& file, const RomReading& reading, CartHeaderInfo& info,
-                FileDigest& digest);
+                FileDigest& digest, std::uint64_t& bytes);
+
+/// Whether the console would start the image: its logo and header checksum
+/// hold. `info` must have been decoded with its checks.
+bool consoleWouldStart(const CartHeaderInfo& info);
+
+/// Reports `path`, or its archive entry `member`, as an image whose logo or
+/// header checksum does not hold, with -romsonly.
+void reportRefused(const NativeChar* path, std::optional<std::string_view> member = {});
 
 /// Reports a ROM file whose hash could not be read to its end, after
 /// readRom gave CutShort with `error`.

@@ -215,6 +215,13 @@ bool putTerminalRow(std::string_view bytes, bool utf8, std::FILE* stream);
 /// a device that merely looks like one (a null device) is not.
 bool isTerminal(std::FILE* stream);
 
+/// How many columns the terminal that `stream` writes to shows; 80 where it
+/// does not tell.
+std::size_t terminalColumns(std::FILE* stream);
+
+/// Whether two streams write to the same terminal.
+bool sameTerminal(std::FILE* a, std::FILE* b);
+
 /// The error code that the last failed system call of this thread left.
 std::uint32_t lastSystemError();
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -382,6 +383,18 @@ bool putTerminalRow(std::string_view bytes, bool /*utf8*/, std::FILE* stream) {
 }
 
 bool isTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+std::size_t terminalColumns(std::FILE* stream) {
+    winsize size{};
+    return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col != 0 ? size.ws_col : 80;
+}
+
+bool sameTerminal(std::FILE* a, std::FILE* b) {
+    struct stat first;
+    struct stat second;
+    return isTerminal(a) && isTerminal(b) && fstat(fileno(a), &first) == 0 &&
+           fstat(fileno(b), &second) == 0 && first.st_rdev == second.st_rdev;
+}
 
 std::uint32_t lastSystemError() { return static_cast<std::uint32_t>(errno); }
 

@@ -596,6 +596,17 @@ bool isTerminal(std::FILE* stream) {
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
 }
 
+std::size_t terminalColumns(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO information;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return GetConsoleScreenBufferInfo(handle, &information) && information.dwSize.X > 0
+               ? static_cast<std::size_t>(information.dwSize.X)
+               : 80;
+}
+
+// A process has one console at most.
+bool sameTerminal(std::FILE* a, std::FILE* b) { return isTerminal(a) && isTerminal(b); }
+
 std::uint32_t lastSystemError() { return GetLastError(); }
 
 void systemErrorText(std::uint32_t code, std::span<char> text) {

@@ -324,14 +324,14 @@ std::string_view pakTypeText(std::int32_t code) {
     return code >= 0 && code <= 0xFF ? PAK_TABLE[static_cast<std::size_t>(code)] : UNKNOWN;
 }
 
-bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& style,
-                 std::vector<char>& room) {
+RowWritten writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& style,
+                       std::vector<char>& room) {
     char path[4 * platform::PATH_CAPACITY];
     std::size_t pathLength = 0;
     if (!platform::pathBytes(subject.path, style.utf8, path, pathLength)) {
         reportError("Failed to convert filename %s to a multibyte representation.",
                     subject.path);
-        return false;
+        return RowWritten::BadName;
     }
     const CartHeaderInfo& info = subject.info;
     const std::string_view member = subject.member.value_or("");
@@ -369,10 +369,10 @@ bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& s
     if (subject.dat != nullptr) {
         at = putDatFields(at, subject.dat, match, statusText(match), style);
     }
-    return emitRow(stream, room, at, style);
+    return emitRow(stream, room, at, style) ? RowWritten::Yes : RowWritten::Failed;
 }
 
-bool writeRows(Report& report, const RowSubject& subject) {
+RowWritten writeRows(Report& report, const RowSubject& subject) {
     RowSubject row = subject;
     if (report.dat != nullptr) {
         row.dat = report.dat;
@@ -381,8 +381,15 @@ bool writeRows(Report& report, const RowSubject& subject) {
                                       : matchFile(*report.dat, digest->size, digest->crc,
                                                   digest->md5, digest->sha1);
     }
-    return (report.file == nullptr || writeCsvRow(report.file, row, report.fileStyle, report.row)) &&
-           (!report.toStdout || writeCsvRow(stdout, row, report.stdoutStyle, report.row));
+    RowWritten written = RowWritten::Yes;
+    if (report.file != nullptr) {
+        written = writeCsvRow(report.file, row, report.fileStyle, report.row);
+    }
+    if (report.toStdout && written == RowWritten::Yes) {
+        written = writeCsvRow(stdout, row, report.stdoutStyle, report.row);
+    }
+    report.rowsWritten += written == RowWritten::Yes ? 1 : 0;
+    return written;
 }
 
 // A missing ROM's row: no file and no header, the DAT's size and hashes, its

@@ -42,6 +42,7 @@ struct Report {
     RowStyle stdoutStyle;
     std::vector<char> row;  // grows to the longest row once, then stays
     DatSet* dat = nullptr;  // -dat: what each row is matched against
+    std::uint64_t rowsWritten = 0;
 };
 
 // How the bytes of a text stand for characters, for a UTF-8 report.
@@ -68,17 +69,22 @@ struct RowSubject {
 /// The line of column names for rows in `style`, with its line end.
 std::string headerLine(const RowStyle& style);
 
-/// Writes the row of `subject` to `stream` in `style`. False after a
-/// failure, which has been reported: the path cannot be written in the
-/// report's encoding (nothing written), or the stream's error indicator is
-/// set after the row.
-bool writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& style,
-                 std::vector<char>& room);
+// What became of a row.
+enum class RowWritten : std::uint8_t {
+    Yes,
+    BadName,  // its path cannot be written in the report's encoding: nothing written
+    Failed,   // the stream's error indicator is set after the row
+};
+
+/// Writes the row of `subject` to `stream` in `style`. Either failure has
+/// been reported.
+RowWritten writeCsvRow(std::FILE* stream, const RowSubject& subject, const RowStyle& style,
+                       std::vector<char>& room);
 
 /// Writes the row of `subject` to the report's file, then to standard output
-/// when asked, matched against the report's DAT set if it has one. False
-/// after a failure, which has been reported.
-bool writeRows(Report& report, const RowSubject& subject);
+/// when asked, matched against the report's DAT set if it has one. Either
+/// failure has been reported.
+RowWritten writeRows(Report& report, const RowSubject& subject);
 
 /// Writes a row for every entry of the report's DAT set that no file
 /// matched, in DAT order; entries that could never match are left out.

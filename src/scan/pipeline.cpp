@@ -34,8 +34,9 @@ PipelineStep& stepAt(Pipeline& pipe, std::uint64_t number) {
 }
 
 // Puts the next step in the ring, once it is less than the full distance
-// ahead of the walk. False when the pipeline stops.
-bool post(Pipeline& pipe, PipelineStep::Kind kind, const WalkStep* found) {
+// ahead of the walk: `found`, or the end of the walk. False when the
+// pipeline stops.
+bool post(Pipeline& pipe, const WalkStep* found) {
     std::unique_lock<std::mutex> hold(pipe.lock);
     if (pipe.listed >= pipe.consumed + PIPELINE_DISTANCE) {
         // Woken only when the walk has come half way, not at every step.
@@ -45,14 +46,20 @@ bool post(Pipeline& pipe, PipelineStep::Kind kind, const WalkStep* found) {
     if (pipe.stopping) {
         return false;
     }
+    using Kind = PipelineStep::Kind;
     PipelineStep& step = stepAt(pipe, pipe.listed);
-    step.kind = kind;
-    step.done.store(kind != PipelineStep::Kind::File, std::memory_order_relaxed);
-    if (found != nullptr) {
+    step.kind = found == nullptr                                 ? Kind::End
+                : found->kind == WalkStep::Kind::File            ? Kind::File
+                : found->kind == WalkStep::Kind::NotARom         ? Kind::NotARom
+                                                                 : Kind::Problem;
+    step.done.store(step.kind != Kind::File, std::memory_order_relaxed);
+    step.work = FileWork{};
+    if (step.kind == Kind::File || step.kind == Kind::NotARom) {
         copyPath(step.path, found->path);
         step.checkOwn = mayHoldOwnFile(pipe.walk->rules, *found->listing);
         step.archive = pipe.walk->archives && isArchiveName(found->entry->name);
-        step.work = FileWork{};
+    } else if (step.kind == Kind::Problem) {
+        step.problem = pipe.cursor->problem;
     }
     ++pipe.listed;
     if (pipe.readersWaiting != 0) {
@@ -65,21 +72,15 @@ bool post(Pipeline& pipe, PipelineStep::Kind kind, const WalkStep* found) {
 }
 
 // Lists on from where the walk was, posting each step in its order, until
-// the walk's end, a problem, or the pipeline stops.
+// the walk's end or the pipeline stops.
 void runProducer(Pipeline* pipe) {
     WalkStep found;
     bool going = true;
     while (going && nextStep(*pipe->cursor, found)) {
-        going = post(*pipe, found.notARom ? PipelineStep::Kind::NotARom : PipelineStep::Kind::File,
-                     &found);
+        going = post(*pipe, &found);
     }
     if (going) {
-        const bool failed = pipe->cursor->problem.kind != WalkProblem::Kind::None;
-        if (failed) {
-            const std::lock_guard<std::mutex> hold(pipe->lock);
-            pipe->problem = pipe->cursor->problem;
-        }
-        post(*pipe, failed ? PipelineStep::Kind::Problem : PipelineStep::Kind::End, nullptr);
+        post(*pipe, nullptr);
     }
 }
 

@@ -42,6 +42,7 @@ struct PipelineStep {
     std::atomic<bool> done{false};
     PathBuffer path = {};
     FileWork work;
+    WalkProblem problem;  // of a step of kind Problem
 };
 
 struct Pipeline {
@@ -67,7 +68,6 @@ struct Pipeline {
     std::size_t readersWaiting = 0;
     bool stopping = false;
     TreeCursor* cursor = nullptr;  // the walk's, listed on by the producer
-    WalkProblem problem;           // the step of kind Problem, when there is one
     std::unique_ptr<PipelineStep[]> ring;
 
     // The readers, and how many the walk has asked for: it adds more while

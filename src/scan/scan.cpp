@@ -22,11 +22,22 @@ bool readArchive(void* context, std::uint64_t offset, std::span<std::uint8_t> bu
     return platform::readFileAt(*static_cast<const platform::File*>(context), offset, buffer, got);
 }
 
+// Whether the walk goes on after a row: a name that cannot be written ends
+// it unless it keeps going, which counts it as a failure; a failed write
+// always ends it.
+bool goesOn(RowWritten written, const WalkSettings& walk, bool& failed) {
+    if (written == RowWritten::BadName) {
+        failed = true;
+        return walk.keepGoing;
+    }
+    return written == RowWritten::Yes;
+}
+
 // Writes a row for each ROM in the archive open as `file`; false ends the
 // walk. What cannot be read is reported, once for the archive or for each
 // entry, and passed over.
 bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSettings& walk,
-                      ZipReader& reader, Hasher& hasher) {
+                      ZipReader& reader, Hasher& hasher, bool& failed) {
     ByteSource source{readArchive, const_cast<platform::File*>(&file), 0};
     ZipArchive archive;
     ZipProblem problem = ZipProblem::None;
@@ -49,11 +60,17 @@ bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSe
                 continue;
             }
             CartHeaderInfo info;
-            decodeImage(image, info, walk.wholeImages);
+            decodeImage(image, info, walk.wholeImages || walk.romsOnly);
             info.globalChecksum = sum.verdict(complete);
+            if (walk.romsOnly && !consoleWouldStart(info)) {
+                reportRefused(path, entry.name);
+                continue;
+            }
             const bool utf8Name = (entry.flags & ZIP_FLAG_UTF8) != 0;
-            if (!writeRows(*walk.report, {info, path, entry.name,
-                                          utf8Name ? Charset::Utf8 : Charset::Cp437, &digest})) {
+            if (!goesOn(writeRows(*walk.report, {info, path, entry.name,
+                                                 utf8Name ? Charset::Utf8 : Charset::Cp437,
+                                                 &digest}),
+                        walk, failed)) {
                 return false;
             }
         }
@@ -74,7 +91,7 @@ FileWork openFailed(int error) {
 }
 
 // Reports what reading a file found and writes its row; false ends the walk.
-bool reportWork(const NativeChar* path, const FileWork& work, WalkSettings& walk) {
+bool reportWork(const NativeChar* path, const FileWork& work, WalkSettings& walk, bool& failed) {
     using Outcome = FileWork::Outcome;
     switch (work.outcome) {
         case Outcome::OpenFailed:
@@ -86,13 +103,17 @@ bool reportWork(const NativeChar* path, const FileWork& work, WalkSettings& walk
         case Outcome::NotARom:
             reportNotARom(path);
             return true;
+        case Outcome::Refused:
+            reportRefused(path);
+            return true;
         case Outcome::Read:
-            return writeRows(*walk.report, {work.info, path, {}, Charset::Report,
-                                            walk.hash ? &work.digest : nullptr});
+            return goesOn(writeRows(*walk.report, {work.info, path, {}, Charset::Report,
+                                                   walk.hash ? &work.digest : nullptr}),
+                          walk, failed);
         case Outcome::CutShort:
             // The row still tells what the header holds; its digest fields stay empty.
             reportCutShort(path, work.error);
-            return writeRows(*walk.report, {work.info, path, {}});
+            return goesOn(writeRows(*walk.report, {work.info, path, {}}), walk, failed);
         case Outcome::OwnFile:
         case Outcome::Archive:
             break;
@@ -103,7 +124,7 @@ bool reportWork(const NativeChar* path, const FileWork& work, WalkSettings& walk
 // Reads and catalogues a file that the walk has opened itself, and closes
 // it; false ends the walk.
 bool catalogueOpenFile(platform::File& file, const NativeChar* path, bool checkOwn, bool archive,
-                       WalkSettings& walk, WalkBuffers& buffers) {
+                       WalkSettings& walk, WalkBuffers& buffers, bool& failed) {
     FileWork work;
     readOpenFile(file, checkOwn, archive, buffers.reader, work);
     bool result = true;
@@ -111,39 +132,52 @@ bool catalogueOpenFile(platform::File& file, const NativeChar* path, bool checkO
         if (!buffers.zip) {
             buffers.zip = std::make_unique<ZipReader>();
         }
-        result = catalogueArchive(file, path, walk, *buffers.zip, buffers.reader.hasher);
+        result = catalogueArchive(file, path, walk, *buffers.zip, buffers.reader.hasher, failed);
     } else {
-        result = reportWork(path, work, walk);
+        result = reportWork(path, work, walk, failed);
     }
     platform::closeFile(file);
     return result;
 }
 
 // Catalogues a file that the walk met itself; false ends the walk.
-bool catalogueStep(const WalkStep& step, WalkSettings& walk, WalkBuffers& buffers) {
+bool catalogueStep(const WalkStep& step, WalkSettings& walk, WalkBuffers& buffers, bool& failed) {
     platform::File file;
     if (!platform::openEntry(*step.listing, *step.entry, file)) {
-        return reportWork(step.path, openFailed(errno), walk);
+        return reportWork(step.path, openFailed(errno), walk, failed);
     }
     return catalogueOpenFile(file, step.path, mayHoldOwnFile(walk.rules, *step.listing),
-                             walk.archives && isArchiveName(step.entry->name), walk, buffers);
+                             walk.archives && isArchiveName(step.entry->name), walk, buffers,
+                             failed);
 }
 
 // Catalogues a file that a reader of the pipeline read, or left to the walk:
 // an archive, and a file that the reader could not open for want of
 // descriptors, which the walk may still have. False ends the walk.
-bool catalogueRead(const PipelineStep& step, WalkSettings& walk, WalkBuffers& buffers) {
+bool catalogueRead(const PipelineStep& step, WalkSettings& walk, WalkBuffers& buffers,
+                   bool& failed) {
     const FileWork& work = step.work;
     if (work.outcome == FileWork::Outcome::Archive ||
         (work.outcome == FileWork::Outcome::OpenFailed &&
          (work.error == EMFILE || work.error == ENFILE))) {
         platform::File file;
         if (!platform::openPath(step.path, file)) {
-            return reportWork(step.path, openFailed(errno), walk);
+            return reportWork(step.path, openFailed(errno), walk, failed);
         }
-        return catalogueOpenFile(file, step.path, step.checkOwn, step.archive, walk, buffers);
+        return catalogueOpenFile(file, step.path, step.checkOwn, step.archive, walk, buffers,
+                                 failed);
     }
-    return reportWork(step.path, work, walk);
+    return reportWork(step.path, work, walk, failed);
+}
+
+// Tells a person how far the walk has come, at its step at `path`.
+void showWalkProgress(diag::ProgressCounts& counts, const WalkSettings& walk,
+                      const NativeChar* path, std::uint64_t bytes) {
+    ++counts.files;
+    counts.rows = walk.report->rowsWritten;
+    counts.bytes += bytes;
+    const platform::NativeView folder(path);
+    diag::showProgress(counts, folder.substr(0, folder.find_last_of(platform::PATH_SEPARATOR)));
 }
 
 }  // namespace
@@ -185,11 +219,16 @@ void readOpenFile(platform::File& file, bool checkOwn, bool archive, FileReader&
         work.outcome = FileWork::Outcome::Archive;
         return;
     }
-    const RomReading reading{walk.wholeImages, walk.hash ? &reader.hasher : nullptr,
-                             reader.scratch};
-    switch (readRom(file, reading, work.info, work.digest)) {
+    const RomReading reading{walk.wholeImages, walk.romsOnly,
+                             walk.hash ? &reader.hasher : nullptr, reader.scratch};
+    const RomRead read = readRom(file, reading, work.info, work.digest, work.bytes);
+    reader.bytesRead += work.bytes;
+    switch (read) {
         case RomRead::NotARom:
             work.outcome = FileWork::Outcome::NotARom;
+            break;
+        case RomRead::Refused:
+            work.outcome = FileWork::Outcome::Refused;
             break;
         case RomRead::Read:
             work.outcome = FileWork::Outcome::Read;
@@ -220,32 +259,37 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
     }
     bool written = true;
     bool failed = false;
-    while (written && !failed) {
+    diag::ProgressCounts counts;
+    while (written) {
         if (pipe->running) {
             const PipelineStep& step = nextPipelineStep(*pipe);
             if (step.kind == PipelineStep::Kind::End) {
                 break;
             }
-            failed = step.kind == PipelineStep::Kind::Problem;
-            if (failed) {
-                reportWalkProblem(pipe->problem);
+            if (step.kind == PipelineStep::Kind::File || step.kind == PipelineStep::Kind::NotARom) {
+                showWalkProgress(counts, walk, step.path, step.work.bytes);
+            }
+            if (step.kind == PipelineStep::Kind::Problem) {
+                reportWalkProblem(step.problem);
+                failed = true;
             } else if (step.kind == PipelineStep::Kind::NotARom) {
                 reportNotARom(step.path);
             } else {
-                written = catalogueRead(step, walk, *buffers);
+                written = catalogueRead(step, walk, *buffers, failed);
             }
             finishPipelineStep(*pipe);
             continue;
         }
         WalkStep step;
         if (!nextStep(cursor, step)) {
-            failed = cursor.problem.kind != WalkProblem::Kind::None;
-            if (failed) {
-                reportWalkProblem(cursor.problem);
-            }
             break;
         }
-        if (step.notARom) {
+        if (step.kind == WalkStep::Kind::Problem) {
+            reportWalkProblem(cursor.problem);
+            failed = true;
+            continue;
+        }
+        if (step.kind == WalkStep::Kind::NotARom) {
             reportNotARom(step.path);
             continue;
         }
@@ -254,7 +298,9 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
         const bool sampled = wantsSample(*pipe);
         const auto start = sampled ? std::chrono::steady_clock::now()
                                    : std::chrono::steady_clock::time_point{};
-        written = catalogueStep(step, walk, *buffers);
+        const std::uint64_t readBefore = buffers->reader.bytesRead;
+        written = catalogueStep(step, walk, *buffers, failed);
+        showWalkProgress(counts, walk, step.path, buffers->reader.bytesRead - readBefore);
         ++pipe->filesWalked;
         if (sampled && countSample(pipe->rule, std::chrono::steady_clock::now() - start)) {
             startPipeline(*pipe, cursor);

@@ -15,6 +15,8 @@ struct WalkSettings {
     bool wholeImages = false;  // -verify: each ROM is read to its end
     bool archives = false;     // -zip: a .zip file is read as an archive of ROMs
     bool hash = false;         // -hash: every byte is read for the digest
+    bool romsOnly = false;     // -romsonly: rows only for what the console would start
+    bool keepGoing = false;    // -keepgoing: past what cannot be listed or written
 };
 
 // What reading one file found, by whichever thread read it. The walk alone
@@ -24,6 +26,7 @@ struct FileWork {
         OpenFailed,  // `error` tells why
         OwnFile,     // one of the run's own files: passed over
         NotARom,     // too short, unreadable, or no regular file
+        Refused,     // with -romsonly: its logo or header checksum does not hold
         Read,        // `info`, and with -hash `digest`
         CutShort,    // `info`, but the digest could not be read whole: `error`
         Archive,     // an archive, which the walk reads itself
@@ -32,6 +35,7 @@ struct FileWork {
     int error = 0;
     CartHeaderInfo info;
     FileDigest digest;
+    std::uint64_t bytes = 0;  // read, for the progress shown to a person
 };
 
 // What a reader of files has of its own: the settings of the run, a hasher
@@ -40,6 +44,7 @@ struct FileReader {
     const WalkSettings* walk = nullptr;
     Hasher hasher;
     std::span<std::uint8_t> scratch;
+    std::uint64_t bytesRead = 0;  // by this reader, so far
 };
 
 /// Makes `reader` ready to read for `walk` through `scratch`. False when the

@@ -11,22 +11,36 @@ using platform::NativeView;
 
 bool isDotOrDotDot(NativeView name) { return name == NATIVE(".") || name == NATIVE(".."); }
 
-// Ends the walk at a problem.
+// Records a problem, and ends the walk there unless the rules keep going.
+// True: the problem is the next step.
 bool fail(TreeCursor& cursor, WalkProblem::Kind kind, const NativeChar* directory,
           std::uint32_t error, const NativeChar* name = NATIVE("")) {
     cursor.problem.kind = kind;
     copyPath(cursor.problem.directory, directory);
     copyPath(cursor.problem.name, name);
     cursor.problem.error = error;
-    endWalk(cursor);
+    if (!cursor.rules->keepGoing) {
+        endWalk(cursor);
+    }
+    return true;
+}
+
+// Whether the directory just listed is one of those above it.
+bool isLoop(const TreeCursor& cursor, const platform::DirListing& listing) {
+    for (std::size_t level = 0; level < cursor.depth; ++level) {
+        if (platform::sameFile(listing.id, cursor.levels[level].listing.id)) {
+            return true;
+        }
+    }
     return false;
 }
 
 // Opens a listing of the directory whose path the cursor holds, one level
-// below the current one. False after a failure.
-bool descend(TreeCursor& cursor) {
+// below the current one. True with `problem` set when that failed.
+bool descend(TreeCursor& cursor, bool& problem) {
     PathBuffer pattern;
     copyPath(pattern, cursor.path);
+    problem = true;
     if (!appendSeparator(pattern)) {
         return fail(cursor, WalkProblem::Kind::Separator, cursor.path, ERANGE);
     }
@@ -38,6 +52,13 @@ bool descend(TreeCursor& cursor) {
     if (!platform::openListing(pattern, level.listing, level.entry, atEnd)) {
         return fail(cursor, WalkProblem::Kind::Listing, cursor.path, platform::lastSystemError());
     }
+    // A link back up would be walked again and again until the path is too
+    // long, each turn cataloguing the same files.
+    if (cursor.rules->keepGoing && isLoop(cursor, level.listing)) {
+        platform::closeListing(level.listing);
+        return fail(cursor, WalkProblem::Kind::Loop, cursor.path, 0);
+    }
+    problem = false;
     if (!atEnd) {
         level.directoryLength = pathLength(cursor.path);
         // The pattern holds the directory and its separator: every entry's
@@ -134,6 +155,10 @@ void reportWalkProblem(const WalkProblem& problem) {
             reportSystemErrorCode(problem.error, "Failed to read all ROM files from %s",
                                   problem.directory);
             break;
+        case Kind::Loop:
+            reportPlain("Folder %s is one of the folders above it: not walked again\n",
+                        problem.directory);
+            break;
     }
 }
 
@@ -143,10 +168,16 @@ bool startWalk(TreeCursor& cursor, const NativeChar* root, const WalkRules& rule
     cursor.depth = 0;
     // The root comes from the command line or the system, within the limit.
     copyPath(cursor.path, root);
-    return descend(cursor);
+    bool problem = false;
+    descend(cursor, problem);
+    if (problem) {
+        endWalk(cursor);
+    }
+    return !problem;
 }
 
 bool nextStep(TreeCursor& cursor, WalkStep& step) {
+    using Kind = WalkStep::Kind;
     while (cursor.depth != 0) {
         TreeCursor::Level& level = cursor.levels[cursor.depth - 1];
         // The directory's own path: its entries' paths hold it.
@@ -154,15 +185,16 @@ bool nextStep(TreeCursor& cursor, WalkStep& step) {
             cursor.path[level.directoryLength] = NATIVE('\0');
             return cursor.path;
         };
+        step = {Kind::Problem, &level.listing, &level.entry, cursor.path};
         if (level.taken) {
             bool atEnd = false;
             if (!platform::nextEntry(level.listing, level.entry, atEnd)) {
-                if (!atEnd) {
-                    const std::uint32_t error = platform::lastSystemError();
-                    return fail(cursor, WalkProblem::Kind::ListingBroken, directory(), error);
-                }
+                const std::uint32_t error = platform::lastSystemError();
                 platform::closeListing(level.listing);
                 --cursor.depth;
+                if (!atEnd) {
+                    return fail(cursor, WalkProblem::Kind::ListingBroken, directory(), error);
+                }
                 continue;
             }
         }
@@ -173,16 +205,17 @@ bool nextStep(TreeCursor& cursor, WalkStep& step) {
             return fail(cursor, WalkProblem::Kind::EntryPath, directory(), ERANGE,
                         level.entry.name);
         }
+        bool problem = false;
         switch (entryUse(*cursor.rules, level.entry, cursor.path)) {
             case EntryUse::Descend:
-                if (!descend(cursor)) {
-                    return false;
+                if (descend(cursor, problem) && problem) {
+                    return true;
                 }
                 break;
             case EntryUse::Read:
             case EntryUse::NotARom:
-                step = {level.entry.kind == platform::EntryKind::Special, &level.listing,
-                        &level.entry, cursor.path};
+                step.kind = level.entry.kind == platform::EntryKind::Special ? Kind::NotARom
+                                                                             : Kind::File;
                 return true;
             case EntryUse::PassOver:
                 break;

@@ -11,6 +11,7 @@
 // What decides which entries are read.
 struct WalkRules {
     bool recursive = false;  // -recursive
+    bool keepGoing = false;  // -keepgoing: a problem passes over what it spoils, and no more
     // Passed over by their exact paths: the output file and the program,
     // where their identity cannot be learnt.
     const NativeChar* outputPath = NATIVE("");
@@ -57,6 +58,7 @@ struct WalkProblem {
         Listing,        // the directory cannot be listed
         EntryPath,      // an entry's path does not fit
         ListingBroken,  // the listing failed part way
+        Loop,           // with -keepgoing: the directory is one of those above it
     };
     Kind kind = Kind::None;
     PathBuffer directory = {};
@@ -84,10 +86,11 @@ struct TreeCursor {
     std::size_t depth = 0;
 };
 
-// A step of the walk: a file to read, or an entry that is no ROM by its kind
-// (a named pipe, a socket or a device, never opened).
+// A step of the walk: a file to read, an entry that is no ROM by its kind
+// (a named pipe, a socket or a device, never opened), or a problem.
 struct WalkStep {
-    bool notARom = false;
+    enum class Kind : std::uint8_t { File, NotARom, Problem };
+    Kind kind = Kind::File;
     const platform::DirListing* listing = nullptr;
     const platform::DirEntry* entry = nullptr;
     const NativeChar* path = nullptr;
@@ -97,10 +100,11 @@ struct WalkStep {
 /// `cursor.problem` telling why; nothing is then open.
 bool startWalk(TreeCursor& cursor, const NativeChar* root, const WalkRules& rules);
 
-/// Gives the next step; what it names lasts until the next call. False at
-/// the end of the walk, or at a failure to build a path or list a directory,
-/// which `cursor.problem` tells and which ends the walk: nothing is then
-/// left open.
+/// Gives the next step; what it names lasts until the next call. A failure
+/// to build a path or list a directory is a step of its own, which
+/// `cursor.problem` tells; it ends the walk, unless the rules keep going,
+/// when only the entry or directory it spoils is passed over. False at the
+/// end of the walk: nothing is then left open.
 bool nextStep(TreeCursor& cursor, WalkStep& step);
 
 /// Closes what a walk ended early has open.

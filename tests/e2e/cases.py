@@ -64,6 +64,7 @@ class Case:
     files_open: int = 0    # at most this many files open at once
     sort_err: bool = False
     slow: bool = False     # too slow under a wrapper such as valgrind
+    locked: tuple = ()     # folders that the run may not read (it runs as nobody if root)
 
 
 def rom(title, size=4096, **at):
@@ -139,6 +140,19 @@ def dat_of(data, **more):
     """The attributes of a DAT entry for `data`."""
     size, crc, md5, sha1 = identity(data)
     return dict(dict(size=size, crc=crc, md5=md5, sha1=sha1), **more)
+
+
+def terminal_text(expected):
+    """Checks what a terminal shows: a progress line was drawn, and once each
+    line is taken as a terminal shows it (the text after its last carriage
+    return), the messages stand as expected."""
+    def test(data, S):
+        shown = "\n".join(line.rsplit("\r", 1)[-1].rstrip(" ")
+                          for line in data.decode("latin-1").split("\n")).rstrip("\n")
+        if b" files, " not in data:
+            return "no progress line"
+        return None if shown == expected.rstrip("\n") else "shown: %r" % shown
+    return Check(test)
 
 
 def messages(template, paths):
@@ -617,6 +631,40 @@ def cases(S):
               ("hash", b'game ( name "x"\n rom ( size 1 crc 0123456 ) )', "line 2: crc is not 8 hexadecimal digits"))],
         Case("-missing without -dat", ["-input", "roms", "-missing"], top, status=1,
              err="'missing' lists the ROMs of a DAT file: give one with 'dat'.\n"),
+
+        # -romsonly: rows only for what the console would start.
+        Case("-romsonly", ["-input", "r", "-romsonly", "-verify", "-zip", "-nofile"],
+             {"r/good.gb": valid("GOOD"), "r/readme.txt": b"Failed instructions\n" * 300,
+              "r/blank.sav": bytes(8192), "r/output.csv": (HEADER + row("r/good.gb", "GOOD") * 80).encode(),
+              "r/set.zip": archive(("in.gb", valid("IN")), ("notes.txt", b"x" * 5000))},
+             out=VERIFY_HEADER + row(P("r/good.gb"), "GOOD", checks=("Valid",) * 3)
+             + row(P("r/set.zip#in.gb"), "IN", checks=("Valid",) * 3), sort_err=True,
+             err="".join("The logo or header checksum of file %s does not hold. This file is probably"
+                         " not a GB ROM.\n" % P("r/" + name) for name in (
+                             "readme.txt", "blank.sav", "output.csv", "set.zip#notes.txt"))),
+        # -keepgoing: past a folder that cannot be listed, a path too long and
+        # a link back up, each reported, the status 1 at the end.
+        Case("-keepgoing past a folder that cannot be read", ["-input", "k", "-recursive", "-nofile", "-keepgoing"],
+             {"k/a/1.gb": rom("ONE"), "k/b/locked/x.gb": rom("X"), "k/b/2.gb": rom("TWO"), "k/c/3.gb": rom("THREE")},
+             locked=("k/b/locked",), only="posix", status=1,
+             out=HEADER + "".join(row("k/" + name, title) for name, title in (
+                 ("a/1.gb", "ONE"), ("b/2.gb", "TWO"), ("c/3.gb", "THREE"))),
+             err=cannot_list(P("k/b/locked"), "EACCES")),
+        Case("-keepgoing past a path too long", ["-input", S.a("limit"), "-recursive", "-nofile", "-keepgoing"],
+             {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z")}, out=HEADER + sibling, status=1,
+             err='Failed to append path segment "%s" to "%s%s": %s\nFailed to create path for input'
+                 ' file %s in directory %s' % (far, S.a(limit), S.sep, ERANGE, far, S.a(limit))),
+        Case("-keepgoing and a link back up", ["-input", "loop", "-nofile", "-recursive", "-keepgoing"],
+             {"loop/a.gb": rom("LOOP"), "loop/l": Link("."), "loop/sub/up": Link(".."), "loop/sub/b.gb": rom("B")},
+             only="posix", status=1, out=HEADER + row("loop/a.gb", "LOOP") + row("loop/sub/b.gb", "B"), sort_err=True,
+             err="".join("Folder %s is one of the folders above it: not walked again\n" % p
+                         for p in ("loop/l", "loop/sub/up"))),
+        # A long run shows a person at a terminal how far it has come, and the
+        # messages stand as they would without it.
+        Case("progress on a terminal", ["-input", "p", "-nofile", "-hash", "-recursive"],
+             {"p/%d/big.gb" % i: Sparse(rom("BIG"), 600 << 20) for i in range(2)} | {"p/note.txt": b"short"},
+             streams={"tty": "stderr"}, only="posix", slow=True, stdout="/dev/null",
+             err=terminal_text(not_rom("p/note.txt"))),
 
         # -utf8: the report in UTF-8 whatever the bytes.
         Case("-utf8", ["-input", "u", "-utf8", "-output", "u.csv", "-stdout"], utf8_tree, out=utf8_rows,

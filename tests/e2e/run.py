@@ -57,8 +57,9 @@ class System:
     def listing_text(self, code):
         """What a failed listing appends: the system's own text for `code`."""
         if self.windows:
-            return {"ENOENT": "Path not found.\r\n", "ENOTDIR": "Invalid name.\r\n"}[code]
-        return os.strerror({"ENOENT": 2, "ENOTDIR": 20}[code])
+            return {"ENOENT": "Path not found.\r\n", "ENOTDIR": "Invalid name.\r\n",
+                    "EACCES": "Access denied.\r\n"}[code]
+        return os.strerror({"ENOENT": 2, "ENOTDIR": 20, "EACCES": 13}[code])
 
 
 def expand(value, nl):
@@ -152,6 +153,9 @@ def run_case(case, options, root):
                 os.close(fd)
             if case.files_open:
                 resource.setrlimit(resource.RLIMIT_NOFILE, (case.files_open, case.files_open))
+            if case.locked and os.getuid() == 0:  # root reads every folder: run as nobody
+                os.setgid(65534)
+                os.setuid(65534)
         proc = subprocess.Popen(argv, cwd=os.path.join(root, case.cwd), env=env,
                                 stdin=subprocess.DEVNULL, preexec_fn=prepare, **streams)
         seen = b""
@@ -190,6 +194,8 @@ def read_terminal(master):
 def check(case, options, system, root):
     """Runs one case in `root`; returns its failures as text."""
     build(root, case.tree)
+    for rel in case.locked:
+        os.chmod(os.path.join(root, rel), 0)
     if case.program:
         os.makedirs(os.path.join(root, "tools"), exist_ok=True)
         shutil.copy(options.program, os.path.join(root, "tools", os.path.basename(options.program)))
@@ -226,6 +232,8 @@ def check(case, options, system, root):
         again = run_case(dataclasses.replace(case, env=dict(case.env, **case.twin)), options, root)
         if again != (status, out, err):
             problems.append("a run with %r differs from the first" % case.twin)
+    for rel in case.locked:
+        os.chmod(os.path.join(root, rel), 0o755)
     after = snapshot(root)
     for rel, wanted in case.files.items():
         key = rel.encode("latin-1")
@@ -265,6 +273,7 @@ def main():
         subprocess.run([options.wine, options.program, "-version"], env=env, **quiet)
     failed = ran = 0
     base = tempfile.mkdtemp(prefix="cartolog-e2e-")
+    os.chmod(base, 0o755)  # for the cases that run as another user
     root = os.path.join(base, "t")
     system = System(bool(options.wine), root)
     try:
@@ -281,6 +290,8 @@ def main():
                 problems = check(case, options, system, root)
             except subprocess.TimeoutExpired:
                 problems = ["did not end within the time limit"]
+            for rel in case.locked:
+                os.chmod(os.path.join(root, rel), 0o755)
             shutil.rmtree(root)
             ran += 1
             if problems:

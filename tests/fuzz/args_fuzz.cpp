@@ -20,8 +20,11 @@
 
 namespace {
 
+// The path options first.
 const std::pair<std::string, unsigned> OPTIONS[] = {
-    {"-input", OPT_INPUT},       {"-output", OPT_OUTPUT},       {"-stdout", OPT_STDOUT},
+    {"-input", OPT_INPUT},       {"-output", OPT_OUTPUT},       {"-dat", OPT_DAT},
+    {"-stdout", OPT_STDOUT},     {"-hash", OPT_HASH},           {"-missing", OPT_MISSING},
+    {"-romsonly", OPT_ROMSONLY}, {"-keepgoing", OPT_KEEPGOING},
     {"-nofile", OPT_NOFILE},     {"-recursive", OPT_RECURSIVE}, {"-headless", OPT_HEADLESS},
     {"-append", OPT_APPEND},     {"-gui", OPT_GUI},             {"-verify", OPT_VERIFY},
     {"-utf8", OPT_UTF8},         {"-zip", OPT_ZIP},             {"-help", OPT_HELP},
@@ -43,6 +46,7 @@ void checkParse(const std::vector<std::string>& pieces) {
         return;
     }
     unsigned given = 0;
+    std::size_t dats = 0;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         std::size_t option = 0;
         while (option < std::size(OPTIONS) && pieces[i] != OPTIONS[option].first) {
@@ -50,15 +54,18 @@ void checkParse(const std::vector<std::string>& pieces) {
         }
         fuzz::require(option < std::size(OPTIONS), "every accepted argument is an option or its value");
         given |= OPTIONS[option].second;
-        if (option < 2) {
+        if (option < 3) {
             fuzz::require(i + 1 < pieces.size(), "a path option has its value");
-            const char* path = option == 0 ? options.inputPath : options.outputPath;
+            const char* path = option == 0   ? options.inputPath
+                               : option == 1 ? options.outputPath
+                                             : options.datFiles.at(dats++).c_str();
             const std::size_t length = strnlen(path, platform::PATH_CAPACITY);
             fuzz::require(length <= platform::PATH_MAX_LENGTH, "a path holds at most 259 units");
             fuzz::require(std::string(path, length) == pieces[++i], "a path is its whole value");
         }
     }
     fuzz::require(options.flags == given, "flags are exactly the options given");
+    fuzz::require(dats == options.datFiles.size(), "every DAT given is kept, in order");
 }
 
 void checkFormat(const std::vector<std::string>& pieces, std::size_t size, std::uint8_t pick) {

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     decodeHeader(header, info, true);
     const StreamCapture out;
     std::vector<char> room;
-    fuzz::require(writeCsvRow(out.stream(), {info, path.c_str(), {}}, RowStyle{.verify = true}, room),
+    fuzz::require(writeCsvRow(out.stream(), {info, path.c_str(), {}}, RowStyle{.verify = true}, room) ==
+                      RowWritten::Yes,
                   "writeCsvRow succeeds");
     const std::string row = out.contents();
 

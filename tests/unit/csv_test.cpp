@@ -24,7 +24,7 @@ std::string rowOf(const CartHeaderInfo& info, const NativeChar* path, RowStyle s
     StreamCapture out;
     MessageCapture messages;
     std::vector<char> room;
-    EXPECT_TRUE(writeCsvRow(out.stream(), {info, path, {}}, style, room));
+    EXPECT_EQ(writeCsvRow(out.stream(), {info, path, {}}, style, room), RowWritten::Yes);
     EXPECT_EQ(messages.contents(), "");
     return out.contents();
 }
