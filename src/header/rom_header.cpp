@@ -166,7 +166,8 @@ RomRead hashWholeFile(const platform::File& file, std::uint64_t size,
     take(first.first(static_cast<std::size_t>(std::min<std::uint64_t>(first.size(), size))));
     int error = 0;
     bool complete = true;
-    while (complete && hasher.length < size) {
+    while (complete && hasher.length < size &&
+           (reading.abandon == nullptr || !reading.abandon->load(std::memory_order_relaxed))) {
         const auto room = static_cast<std::size_t>(
             std::min<std::uint64_t>(reading.scratch.size(), size - hasher.length));
         std::size_t got = 0;

@@ -1,6 +1,7 @@
 // Reading a ROM file's first 4 KiB and decoding its cartridge header.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -115,6 +116,7 @@ struct RomReading {
     bool romsOnly = false;              // -romsonly: only what the console would start
     Hasher* hasher = nullptr;           // -hash: every byte, for the digest
     std::span<std::uint8_t> scratch;    // the rest of a file, in large reads
+    const std::atomic<bool>* abandon = nullptr;  // set: a long read stops where it is
 };
 
 enum class RomRead : std::uint8_t {

@@ -129,7 +129,10 @@ void readBatch(Pipeline& pipe, std::span<PipelineStep*> batch, FileReader& reade
     for (std::size_t i = 0; i < batch.size(); ++i) {
         PipelineStep& step = *batch[i];
         if (files[i].handle >= 0) {
-            readOpenFile(files[i], step.checkOwn, false, reader, step.work);
+            // Once the walk has ended, what is left is only closed.
+            if (!pipe.abandon.load(std::memory_order_relaxed)) {
+                readOpenFile(files[i], step.checkOwn, false, reader, step.work);
+            }
             platform::closeFile(files[i]);
         }
         step.done.store(true, std::memory_order_release);
@@ -172,6 +175,7 @@ bool addReaders(Pipeline& pipe, std::size_t count) {
                                 {reader->scratch.get(), wholeFiles ? READER_SCRATCH : 0})) {
                 break;
             }
+            reader->reader.abandon = &pipe.abandon;
             reader->thread = std::thread(runReader, &pipe, &reader->reader);
             pipe.readers.push_back(std::move(reader));
         }
@@ -281,6 +285,7 @@ void finishPipelineStep(Pipeline& pipe) {
 }
 
 void stopPipeline(Pipeline& pipe) {
+    pipe.abandon.store(true, std::memory_order_relaxed);
     {
         const std::lock_guard<std::mutex> hold(pipe.lock);
         pipe.stopping = true;

@@ -67,6 +67,7 @@ struct Pipeline {
     bool walkWaits = false;
     std::size_t readersWaiting = 0;
     bool stopping = false;
+    std::atomic<bool> abandon{false};  // readers leave what they read unfinished
     TreeCursor* cursor = nullptr;  // the walk's, listed on by the producer
     std::unique_ptr<PipelineStep[]> ring;
 

@@ -220,7 +220,7 @@ void readOpenFile(platform::File& file, bool checkOwn, bool archive, FileReader&
         return;
     }
     const RomReading reading{walk.wholeImages, walk.romsOnly,
-                             walk.hash ? &reader.hasher : nullptr, reader.scratch};
+                             walk.hash ? &reader.hasher : nullptr, reader.scratch, reader.abandon};
     const RomRead read = readRom(file, reading, work.info, work.digest, work.bytes);
     reader.bytesRead += work.bytes;
     switch (read) {
@@ -243,7 +243,7 @@ void readOpenFile(platform::File& file, bool checkOwn, bool archive, FileReader&
 bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
     TreeCursor cursor;
     if (!startWalk(cursor, directory, walk.rules)) {
-        reportWalkProblem(cursor.problem);
+        reportWalkProblem(cursor.problem, false);
         return false;
     }
     auto buffers = std::make_unique<WalkBuffers>();
@@ -270,7 +270,7 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
                 showWalkProgress(counts, walk, step.path, step.work.bytes);
             }
             if (step.kind == PipelineStep::Kind::Problem) {
-                reportWalkProblem(step.problem);
+                reportWalkProblem(step.problem, walk.keepGoing);
                 failed = true;
             } else if (step.kind == PipelineStep::Kind::NotARom) {
                 reportNotARom(step.path);
@@ -285,7 +285,7 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
             break;
         }
         if (step.kind == WalkStep::Kind::Problem) {
-            reportWalkProblem(cursor.problem);
+            reportWalkProblem(cursor.problem, walk.keepGoing);
             failed = true;
             continue;
         }

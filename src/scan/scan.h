@@ -2,6 +2,7 @@
 // gets its row.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <span>
 
@@ -45,6 +46,7 @@ struct FileReader {
     Hasher hasher;
     std::span<std::uint8_t> scratch;
     std::uint64_t bytesRead = 0;  // by this reader, so far
+    const std::atomic<bool>* abandon = nullptr;  // set: the walk has ended
 };
 
 /// Makes `reader` ready to read for `walk` through `scratch`. False when the

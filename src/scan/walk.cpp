@@ -121,7 +121,7 @@ EntryUse entryUse(const WalkRules& rules, const platform::DirEntry& entry, const
     return entry.kind == platform::EntryKind::Special ? EntryUse::NotARom : EntryUse::Read;
 }
 
-void reportWalkProblem(const WalkProblem& problem) {
+void reportWalkProblem(const WalkProblem& problem, bool goesOn) {
     using Kind = WalkProblem::Kind;
     // The path as the failed step had built it: the directory, and its
     // separator where one fitted.
@@ -131,16 +131,19 @@ void reportWalkProblem(const WalkProblem& problem) {
         appendSeparator(built);
     }
     errno = static_cast<int>(problem.error);
+    const char* lineEnd = goesOn ? "\n" : "";
     switch (problem.kind) {
         case Kind::None:
             break;
         case Kind::Separator:
             reportError("Failed to append path separator to \"%s\"", built);
-            reportPlain("Failed to prepare search path for input path %s", problem.directory);
+            reportPlain("Failed to prepare search path for input path %s%s", problem.directory,
+                        lineEnd);
             break;
         case Kind::Pattern:
             reportError("Failed to append path segment \"%s\" to \"%s\"", "*", built);
-            reportPlain("Failed to prepare search path for input path %s", problem.directory);
+            reportPlain("Failed to prepare search path for input path %s%s", problem.directory,
+                        lineEnd);
             break;
         case Kind::Listing:
             appendSegment(built, NATIVE("*"));
@@ -148,8 +151,8 @@ void reportWalkProblem(const WalkProblem& problem) {
             break;
         case Kind::EntryPath:
             reportError("Failed to append path segment \"%s\" to \"%s\"", problem.name, built);
-            reportPlain("Failed to create path for input file %s in directory %s", problem.name,
-                        problem.directory);
+            reportPlain("Failed to create path for input file %s in directory %s%s",
+                        problem.name, problem.directory, lineEnd);
             break;
         case Kind::ListingBroken:
             reportSystemErrorCode(problem.error, "Failed to read all ROM files from %s",

@@ -66,8 +66,10 @@ struct WalkProblem {
     std::uint32_t error = 0;
 };
 
-/// Reports a problem as the walk does when it meets it.
-void reportWalkProblem(const WalkProblem& problem);
+/// Reports a problem as the walk does when it meets it. Two of the messages
+/// have no line end of their own, since they end a walk; where the walk
+/// `goesOn`, they get one.
+void reportWalkProblem(const WalkProblem& problem, bool goesOn);
 
 // A place in a walk, depth first, each directory in its listing's order.
 struct TreeCursor {

@@ -653,7 +653,7 @@ def cases(S):
         Case("-keepgoing past a path too long", ["-input", S.a("limit"), "-recursive", "-nofile", "-keepgoing"],
              {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z")}, out=HEADER + sibling, status=1,
              err='Failed to append path segment "%s" to "%s%s": %s\nFailed to create path for input'
-                 ' file %s in directory %s' % (far, S.a(limit), S.sep, ERANGE, far, S.a(limit))),
+                 ' file %s in directory %s\n' % (far, S.a(limit), S.sep, ERANGE, far, S.a(limit))),
         Case("-keepgoing and a link back up", ["-input", "loop", "-nofile", "-recursive", "-keepgoing"],
              {"loop/a.gb": rom("LOOP"), "loop/l": Link("."), "loop/sub/up": Link(".."), "loop/sub/b.gb": rom("B")},
              only="posix", status=1, out=HEADER + row("loop/a.gb", "LOOP") + row("loop/sub/b.gb", "B"), sort_err=True,
