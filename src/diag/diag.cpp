@@ -187,10 +187,9 @@ void startProgress(std::size_t columns) {
     progress.next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
 }
 
+bool progressStarted() { return progress.enabled; }
+
 void showProgress(const ProgressCounts& counts, const MessageArg& folder) {
-    if (!progress.enabled) {
-        return;
-    }
     const auto now = std::chrono::steady_clock::now();
     if (now < progress.next) {
         return;

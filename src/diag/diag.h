@@ -59,6 +59,7 @@ struct ProgressCounts {
 /// every message and by endProgress, so that the messages stand as they
 /// would without it.
 void startProgress(std::size_t columns);
+bool progressStarted();
 void showProgress(const ProgressCounts& counts, const MessageArg& folder);
 void endProgress();
 

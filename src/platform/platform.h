@@ -126,7 +126,8 @@ enum class EntryKind : std::uint8_t {
 struct DirEntry {
     const NativeChar* name = nullptr;
     EntryKind kind = EntryKind::Unknown;
-    FileId id;  // where the listing tells it without asking further
+    FileId id;          // where the listing tells it without asking further
+    bool plain = false;  // the listing tells that it is a regular file itself, no link
 };
 
 /// Opens a listing of the directory that `pattern` names, the directory's
@@ -151,8 +152,10 @@ struct File {
 };
 
 /// Opens `entry` of the open `listing` for reading, without ever blocking on
-/// it, and tells whether what it opened is a regular file. False when it
-/// cannot be opened: errno is then set and nothing is open.
+/// it, and tells whether what it opened is a regular file: a `plain` entry
+/// is opened as such only while it is no link, and anything else but a
+/// regular file then fails its reads. False when it cannot be opened: errno
+/// is then set and nothing is open.
 bool openEntry(const DirListing& listing, const DirEntry& entry, File& file);
 
 /// Opens the file at `path` for reading as openEntry does.
@@ -167,8 +170,8 @@ bool fileIdentity(File& file);
 bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
                 std::size_t& got);
 
-/// The size of an open file in bytes. False when it cannot be learnt, with
-/// errno set.
+/// The size of an open regular file in bytes. False when it cannot be
+/// learnt, or the file is no regular file, with errno set.
 bool fileSize(const File& file, std::uint64_t& size);
 
 /// Whether `file` and the file that `stream` writes have the same size and

@@ -60,6 +60,7 @@ EntryKind kindOf(mode_t mode) {
 void fillEntry(const DirListing& listing, const struct dirent* found, DirEntry& entry) {
     entry.name = found->d_name;
     entry.id = FileId{listing.id.volume, static_cast<std::uint64_t>(found->d_ino), true};
+    entry.plain = found->d_type == DT_REG;
     switch (found->d_type) {
         case DT_REG:
             entry.kind = EntryKind::File;
@@ -92,8 +93,8 @@ void fillEntry(const DirListing& listing, const struct dirent* found, DirEntry& 
 // otherwise write every file's metadata back to the disk. Only the file's
 // owner may ask so: a file of someone else's is opened again without asking.
 // Non-blocking, so that a named pipe never stops the run.
-int openForReading(int directory, const char* name, bool keepAccessTime) {
-    constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+int openForReading(int directory, const char* name, bool keepAccessTime, int more = 0) {
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | more;
     if (keepAccessTime) {
         const int fd = openat(directory, name, flags | O_NOATIME);
         if (fd >= 0 || errno != EPERM) {
@@ -247,10 +248,26 @@ void closeListing(DirListing& listing) {
 }
 
 // Opening by the listing's own name, inside the listed directory, spares the
-// system a walk of the whole path.
+// system a walk of the whole path. A name that the listing gave as a regular
+// file is opened without following a link: what could stand in its place
+// since the listing without a superuser's help is a link, which is then
+// looked at as any link is, or a named pipe, a socket or a directory, whose
+// open or reads fail. It is not asked again what it is, a call a file.
 bool openEntry(const DirListing& listing, const DirEntry& entry, File& file) {
     file = File{};
     const auto& state = *static_cast<const ListingState*>(listing.system);
+    if (entry.plain) {
+        const int fd =
+            openForReading(dirfd(state.dir), entry.name, state.keepAccessTimes, O_NOFOLLOW);
+        if (fd >= 0) {
+            file.handle = fd;
+            file.id = entry.id;
+            return true;
+        }
+        if (errno != ELOOP) {
+            return false;
+        }
+    }
     return adoptDescriptor(openForReading(dirfd(state.dir), entry.name, state.keepAccessTimes),
                            file);
 }
@@ -283,6 +300,11 @@ bool readFileAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> 
 bool fileSize(const File& file, std::uint64_t& size) {
     struct stat status;
     if (fstat(static_cast<int>(file.handle), &status) != 0) {
+        return false;
+    }
+    // Only a regular file has a size to read to.
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
         return false;
     }
     size = static_cast<std::uint64_t>(status.st_size);

@@ -36,9 +36,9 @@ bool goesOn(RowWritten written, const WalkSettings& walk, bool& failed) {
 // Writes a row for each ROM in the archive open as `file`; false ends the
 // walk. What cannot be read is reported, once for the archive or for each
 // entry, and passed over.
-bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSettings& walk,
+bool catalogueArchive(platform::File& file, const NativeChar* path, WalkSettings& walk,
                       ZipReader& reader, Hasher& hasher, bool& failed) {
-    ByteSource source{readArchive, const_cast<platform::File*>(&file), 0};
+    ByteSource source{readArchive, &file, 0};
     ZipArchive archive;
     ZipProblem problem = ZipProblem::None;
     if (!platform::fileSize(file, source.size)) {
@@ -69,7 +69,7 @@ bool catalogueArchive(const platform::File& file, const NativeChar* path, WalkSe
             const bool utf8Name = (entry.flags & ZIP_FLAG_UTF8) != 0;
             if (!goesOn(writeRows(*walk.report, {info, path, entry.name,
                                                  utf8Name ? Charset::Utf8 : Charset::Cp437,
-                                                 &digest}),
+                                                 walk.hash ? &digest : nullptr}),
                         walk, failed)) {
                 return false;
             }
@@ -153,13 +153,13 @@ bool catalogueStep(const WalkStep& step, WalkSettings& walk, WalkBuffers& buffer
 
 // Catalogues a file that a reader of the pipeline read, or left to the walk:
 // an archive, and a file that the reader could not open for want of
-// descriptors, which the walk may still have. False ends the walk.
+// descriptors or memory, which the walk may still have. False ends the walk.
 bool catalogueRead(const PipelineStep& step, WalkSettings& walk, WalkBuffers& buffers,
                    bool& failed) {
     const FileWork& work = step.work;
     if (work.outcome == FileWork::Outcome::Archive ||
         (work.outcome == FileWork::Outcome::OpenFailed &&
-         (work.error == EMFILE || work.error == ENFILE))) {
+         (work.error == EMFILE || work.error == ENFILE || work.error == ENOMEM))) {
         platform::File file;
         if (!platform::openPath(step.path, file)) {
             return reportWork(step.path, openFailed(errno), walk, failed);
@@ -173,11 +173,15 @@ bool catalogueRead(const PipelineStep& step, WalkSettings& walk, WalkBuffers& bu
 // Tells a person how far the walk has come, at its step at `path`.
 void showWalkProgress(diag::ProgressCounts& counts, const WalkSettings& walk,
                       const NativeChar* path, std::uint64_t bytes) {
+    if (!diag::progressStarted()) {
+        return;
+    }
     ++counts.files;
     counts.rows = walk.report->rowsWritten;
     counts.bytes += bytes;
     const platform::NativeView folder(path);
-    diag::showProgress(counts, folder.substr(0, folder.find_last_of(platform::PATH_SEPARATOR)));
+    const std::size_t separator = folder.find_last_of(platform::PATH_SEPARATOR);
+    diag::showProgress(counts, folder.substr(0, separator == folder.npos ? 0 : separator));
 }
 
 }  // namespace
@@ -294,8 +298,9 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
             continue;
         }
         // The walk times some of its files, to learn whether readers ahead
-        // of it would pay.
-        const bool sampled = wantsSample(*pipe);
+        // of it would pay; archives it reads itself in any case.
+        const bool sampled =
+            wantsSample(*pipe) && !(walk.archives && isArchiveName(step.entry->name));
         const auto start = sampled ? std::chrono::steady_clock::now()
                                    : std::chrono::steady_clock::time_point{};
         const std::uint64_t readBefore = buffers->reader.bytesRead;
