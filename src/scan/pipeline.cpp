@@ -53,7 +53,7 @@ bool post(Pipeline& pipe, const WalkStep* found) {
                 : found->kind == WalkStep::Kind::File            ? Kind::File
                 : found->kind == WalkStep::Kind::NotARom         ? Kind::NotARom
                                                                  : Kind::Problem;
-    step.done.store(step.kind != Kind::File, std::memory_order_relaxed);
+    step.done = step.kind != Kind::File;
     step.work = FileWork{};
     if (step.kind == Kind::File || step.kind == Kind::NotARom) {
         copyPath(step.path, found->path);
@@ -127,21 +127,23 @@ void readBatch(Pipeline& pipe, std::span<PipelineStep*> batch, FileReader& reade
             platform::adviseFile(files[i], advised);
         }
     }
+    bool stopping = false;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         PipelineStep& step = *batch[i];
         if (files[i].handle >= 0) {
             // Once the walk has ended, what is left is only closed.
-            if (!pipe.abandon.load(std::memory_order_relaxed)) {
+            if (!stopping) {
                 readOpenFile(files[i], step.checkOwn, false, reader, step.work);
             }
             platform::closeFile(files[i]);
         }
-        step.done.store(true, std::memory_order_release);
         const std::lock_guard<std::mutex> hold(pipe.lock);
+        step.done = true;
         // The walk is woken only for the step it waits for.
         if (pipe.walkWaits && &step == &stepAt(pipe, pipe.consumed)) {
             pipe.walkWakes.notify_one();
         }
+        stopping = pipe.stopping;
     }
 }
 
@@ -265,7 +267,7 @@ PipelineStep& nextPipelineStep(Pipeline& pipe) {
     std::unique_lock<std::mutex> hold(pipe.lock);
     PipelineStep& step = stepAt(pipe, pipe.consumed);
     const auto ready = [&] {
-        return pipe.consumed < pipe.listed && step.done.load(std::memory_order_acquire);
+        return pipe.consumed < pipe.listed && step.done;
     };
     if (!ready()) {
         pipe.waitedSinceCheck = true;

@@ -39,7 +39,7 @@ struct PipelineStep {
     Kind kind = Kind::End;
     bool checkOwn = false;  // its folder may hold one of the run's own files
     bool archive = false;   // read by the walk itself (-zip)
-    std::atomic<bool> done{false};
+    bool done = false;  // under the pipeline's lock
     PathBuffer path = {};
     FileWork work;
     WalkProblem problem;  // of a step of kind Problem
