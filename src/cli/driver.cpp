@@ -32,9 +32,9 @@ bool completeDefaults(RunOptions& options) {
 
 // Opens the output path, or, when it names a directory, "output.csv" inside
 // it.
-bool openOutput(RunOptions& options, std::FILE*& output) {
+bool openOutput(RunOptions& options, std::FILE*& output, bool& endsInsideLine) {
     const bool append = (options.flags & OPT_APPEND) != 0;
-    output = platform::openOutputFile(options.outputPath, append);
+    output = platform::openOutputFile(options.outputPath, append, endsInsideLine);
     if (output != nullptr) {
         return true;
     }
@@ -53,7 +53,7 @@ bool openOutput(RunOptions& options, std::FILE*& output) {
                     options.outputPath);
         return false;
     }
-    output = platform::openOutputFile(options.outputPath, append);
+    output = platform::openOutputFile(options.outputPath, append, endsInsideLine);
     if (output == nullptr) {
         reportError("Failed to create/open output file %s", options.outputPath);
         return false;
@@ -80,12 +80,17 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
     if (!listable) {
         return true;
     }
-    if (!openOutput(options, output)) {
+    bool endsInsideLine = false;
+    if (!openOutput(options, output, endsInsideLine)) {
         return false;
     }
     // Rows reach the file in large writes rather than page by page.
     static char outputBuffer[64 * 1024];
     std::setvbuf(output, outputBuffer, _IOFBF, sizeof outputBuffer);
+    // What this run appends starts on a line of its own.
+    if (endsInsideLine) {
+        std::fputc('\n', output);
+    }
     // A UTF-8 report file starts with the mark that spreadsheets look for,
     // unless it is appended to a file that has content already.
     if ((options.flags & OPT_UTF8) != 0 &&

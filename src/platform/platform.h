@@ -193,9 +193,9 @@ std::size_t openFileLimit();
 
 /// Opens the report file as a text stream for writing ("w") or appending
 /// ("a"), without waiting for anything: a named pipe that no one reads fails
-/// at once. A file appended to whose last byte ends no line gets a line end
-/// first. Null on failure, with errno set.
-std::FILE* openOutputFile(const NativeChar* path, bool append);
+/// at once. `endsInsideLine` tells whether a file appended to holds bytes
+/// after its last line end. Null on failure, with errno set.
+std::FILE* openOutputFile(const NativeChar* path, bool append, bool& endsInsideLine);
 
 /// Puts a path into `out` as the report's bytes: as the system names it, or
 /// with `utf8` in UTF-8. False, with errno set, when it cannot be written

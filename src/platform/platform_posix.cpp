@@ -343,7 +343,7 @@ namespace {
 // Whether the regular file open for writing as `fd`, which `path` names,
 // holds bytes after its last line end: it is read through a second open,
 // since the first may not read.
-bool endsInsideLine(const char* path, int fd) {
+bool lastLineOpen(const char* path, int fd) {
     struct stat written;
     struct stat read;
     char last = '\n';
@@ -365,7 +365,8 @@ bool endsInsideLine(const char* path, int fd) {
 
 }  // namespace
 
-std::FILE* openOutputFile(const NativeChar* path, bool append) {
+std::FILE* openOutputFile(const NativeChar* path, bool append, bool& endsInsideLine) {
+    endsInsideLine = false;
     const int fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
                                   (append ? O_APPEND : O_TRUNC), 0666);
     if (fd < 0) {
@@ -380,9 +381,7 @@ std::FILE* openOutputFile(const NativeChar* path, bool append) {
         errno = error;
         return nullptr;
     }
-    if (append && endsInsideLine(path, fd)) {
-        std::fputc('\n', stream);
-    }
+    endsInsideLine = append && lastLineOpen(path, fd);
     return stream;
 }
 

@@ -486,7 +486,7 @@ namespace {
 // Whether the file on a disk that `path` names holds bytes after its last
 // line end: it is read through an open of its own, since the stream may not
 // read.
-bool endsInsideLine(const NativeChar* path) {
+bool lastLineOpen(const NativeChar* path) {
     const HANDLE handle =
         CreateFileW(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -515,7 +515,8 @@ std::size_t openFileLimit() { return 2048; }
 
 // A named pipe here is opened as a client, which fails at once when no one
 // serves it.
-std::FILE* openOutputFile(const NativeChar* path, bool append) {
+std::FILE* openOutputFile(const NativeChar* path, bool append, bool& endsInsideLine) {
+    endsInsideLine = false;
     std::FILE* file = nullptr;
     // "w" and "a" alone: the runtime's default text mode stores "\n" as CR LF.
     const errno_t error = _wfopen_s(&file, path, append ? L"a" : L"w");
@@ -523,9 +524,7 @@ std::FILE* openOutputFile(const NativeChar* path, bool append) {
         errno = error != 0 ? error : EINVAL;
         return nullptr;
     }
-    if (append && endsInsideLine(path)) {
-        std::fputc('\n', file);
-    }
+    endsInsideLine = append && lastLineOpen(path);
     return file;
 }
 
