@@ -13,10 +13,12 @@ bool isDotOrDotDot(NativeView name) { return name == NATIVE(".") || name == NATI
 
 // Records a problem, and ends the walk there unless the rules keep going.
 // True: the problem is the next step.
-bool fail(TreeCursor& cursor, WalkProblem::Kind kind, const NativeChar* directory,
-          std::uint32_t error, const NativeChar* name = NATIVE("")) {
+bool fail(TreeCursor& cursor, WalkProblem::Kind kind, NativeView directory, std::uint32_t error,
+          const NativeChar* name = NATIVE("")) {
     cursor.problem.kind = kind;
-    copyPath(cursor.problem.directory, directory);
+    // A view, not a cut of the cursor's path: the walk may go on from there.
+    directory.copy(cursor.problem.directory, directory.size());
+    cursor.problem.directory[directory.size()] = NATIVE('\0');
     copyPath(cursor.problem.name, name);
     cursor.problem.error = error;
     if (!cursor.rules->keepGoing) {
@@ -184,10 +186,7 @@ bool nextStep(TreeCursor& cursor, WalkStep& step) {
     while (cursor.depth != 0) {
         TreeCursor::Level& level = cursor.levels[cursor.depth - 1];
         // The directory's own path: its entries' paths hold it.
-        const auto directory = [&] {
-            cursor.path[level.directoryLength] = NATIVE('\0');
-            return cursor.path;
-        };
+        const NativeView directory(cursor.path, level.directoryLength);
         step = {Kind::Problem, &level.listing, &level.entry, cursor.path};
         if (level.taken) {
             bool atEnd = false;
@@ -196,7 +195,7 @@ bool nextStep(TreeCursor& cursor, WalkStep& step) {
                 platform::closeListing(level.listing);
                 --cursor.depth;
                 if (!atEnd) {
-                    return fail(cursor, WalkProblem::Kind::ListingBroken, directory(), error);
+                    return fail(cursor, WalkProblem::Kind::ListingBroken, directory, error);
                 }
                 continue;
             }
@@ -205,7 +204,7 @@ bool nextStep(TreeCursor& cursor, WalkStep& step) {
         // Every entry's path is built before its kind is looked at, so a
         // directory too deep for its entries fails on "." as well.
         if (!appendSegmentAt(cursor.path, level.prefixLength, level.entry.name)) {
-            return fail(cursor, WalkProblem::Kind::EntryPath, directory(), ERANGE,
+            return fail(cursor, WalkProblem::Kind::EntryPath, directory, ERANGE,
                         level.entry.name);
         }
         bool problem = false;

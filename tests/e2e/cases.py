@@ -650,8 +650,13 @@ def cases(S):
              out=HEADER + "".join(row("k/" + name, title) for name, title in (
                  ("a/1.gb", "ONE"), ("b/2.gb", "TWO"), ("c/3.gb", "THREE"))),
              err=cannot_list(P("k/b/locked"), "EACCES")),
+        # Its siblings, listed before or after it, keep their full paths.
         Case("-keepgoing past a path too long", ["-input", S.a("limit"), "-recursive", "-nofile", "-keepgoing"],
-             {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z")}, out=HEADER + sibling, status=1,
+             {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z"), **{limit + "/%d.gb" % i: rom("S%d" % i)
+                                                                     for i in range(8)}},
+             out=Check(lambda d, S: None if d.startswith(expand(HEADER)) and sorted(d.split(b"\n")) == sorted(
+                 expand(HEADER + sibling + "".join(row(S.a(limit + "/%d.gb" % i), "S%d" % i) for i in range(8)))
+                 .split(b"\n")) else "rows: %r" % d), status=1,
              err='Failed to append path segment "%s" to "%s%s": %s\nFailed to create path for input'
                  ' file %s in directory %s\n' % (far, S.a(limit), S.sep, ERANGE, far, S.a(limit))),
         Case("-keepgoing and a link back up", ["-input", "loop", "-nofile", "-recursive", "-keepgoing"],
