@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <new>
 #include <vector>
 
 #include "cli/options.h"
@@ -196,11 +197,22 @@ bool loadDats(const RunOptions& options, DatSet& set) {
     std::vector<std::uint8_t> bytes;
     for (const auto& path : options.datFiles) {
         DatProblem problem;
-        if (!readWholeFile(path.c_str(), bytes)) {
+        bool read = false;
+        // A DAT is held whole, and what is read from it grows with it: one
+        // larger than memory is a failure to read it, not an abort. The
+        // standard containers' failing allocation is the one exception
+        // the program meets.
+        try {
+            read = readWholeFile(path.c_str(), bytes) && parseDat(bytes, set, problem);
+        } catch (const std::bad_alloc&) {
+            problem.what[0] = '\0';
+            errno = ENOMEM;
+        }
+        if (!read && problem.what[0] == '\0') {
             reportError("Failed to read DAT file %s", path.c_str());
             return false;
         }
-        if (!parseDat(bytes, set, problem)) {
+        if (!read) {
             char line[24];
             *std::to_chars(line, line + sizeof line - 1, problem.line).ptr = '\0';
             reportPlain("Failed to read DAT file %s: line %s: %s\n", path.c_str(), line,

@@ -62,6 +62,7 @@ class Case:
     drive: str = ""        # a directory that the case lends a drive letter (wine)
     twin: dict = field(default_factory=dict)  # env of a second run with the same bytes
     files_open: int = 0    # at most this many files open at once
+    memory: int = 0        # at most this many bytes of address space
     sort_err: bool = False
     slow: bool = False     # too slow under a wrapper such as valgrind
     locked: tuple = ()     # folders that the run may not read (it runs as nobody if root)
@@ -629,6 +630,9 @@ def cases(S):
               ("parentheses", b'game (\n name "x" rom ( size 1 crc 01234567 )', "line 1: unbalanced parentheses"),
               ("size", b'game ( name "x"\n rom ( size 1k crc 01234567 ) )', "line 2: size is not a number"),
               ("hash", b'game ( name "x"\n rom ( size 1 crc 0123456 ) )', "line 2: crc is not 8 hexadecimal digits"))],
+        Case("a DAT larger than memory", ["-input", "roms", "-dat", "big.dat"],
+             dict(top, **{"big.dat": Sparse(b'clrmamepro ( name "x" )\n', 2 << 30)}), memory=1 << 30,
+             only="posix", status=1, err="Failed to read DAT file big.dat: %s\n" % os.strerror(errno.ENOMEM)),
         Case("-missing without -dat", ["-input", "roms", "-missing"], top, status=1,
              err="'missing' lists the ROMs of a DAT file: give one with 'dat'.\n"),
 

@@ -153,6 +153,8 @@ def run_case(case, options, root):
                 os.close(fd)
             if case.files_open:
                 resource.setrlimit(resource.RLIMIT_NOFILE, (case.files_open, case.files_open))
+            if case.memory:
+                resource.setrlimit(resource.RLIMIT_AS, (case.memory, case.memory))
             if case.locked and os.getuid() == 0:  # root reads every folder: run as nobody
                 os.setgid(65534)
                 os.setuid(65534)
@@ -280,7 +282,9 @@ def main():
         for case in table.cases(system):
             # Under a wrapper the program is not the running executable.
             wrapped = options.wrap and (case.fault or case.streams or case.program or case.slow
-                                        or case.files_open)
+                                        or case.files_open or case.memory)
+            # A sanitizer's shadow memory does not fit a bound on the address space.
+            wrapped = wrapped or (case.memory and "ASAN_OPTIONS" in os.environ)
             if (options.k not in case.name or case.only == ("posix" if options.wine else "windows")
                     or (case.fault and not options.shim) or wrapped
                     or any(not os.path.exists(n) for n in case.needs)):
