@@ -318,9 +318,11 @@ int runCartolog() {
     walk.rules.ownFiles[2].stream = stdout;
 
     // A person at a terminal sees how far a long run has come, unless the rows
-    // themselves come to the same terminal.
+    // themselves come to that terminal: a terminal named as the output file
+    // may be it under another name (/dev/tty).
     if (platform::isTerminal(stderr) &&
-        (!report.toStdout || !platform::sameTerminal(stdout, stderr))) {
+        (!report.toStdout || !platform::sameTerminal(stdout, stderr)) &&
+        (output == nullptr || !platform::isTerminal(output))) {
         diag::startProgress(platform::terminalColumns(stderr));
     }
     bool ok = ((options.flags & OPT_HEADLESS) != 0 ||

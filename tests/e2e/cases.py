@@ -299,6 +299,8 @@ def cases(S):
     cwd = deep(S, "cwd", 300)
     sibling = row(S.a("limit/z.gb"), "Z")
 
+    long_run = {"p/%d/big.gb" % i: Sparse(rom("BIG"), 600 << 20) for i in range(2)} | {"p/note.txt": b"short"}
+
     def expand(text):
         return text.replace("\n", S.nl).encode("latin-1")
     kinds = {"k/short.gb": rom("SHORT")[:4095], "k/empty.gb": b"", "k/rom.gb": rom('A"B,C\xc4'),
@@ -670,10 +672,13 @@ def cases(S):
                          for p in ("loop/l", "loop/sub/up"))),
         # A long run shows a person at a terminal how far it has come, and the
         # messages stand as they would without it.
-        Case("progress on a terminal", ["-input", "p", "-nofile", "-hash", "-recursive"],
-             {"p/%d/big.gb" % i: Sparse(rom("BIG"), 600 << 20) for i in range(2)} | {"p/note.txt": b"short"},
+        Case("progress on a terminal", ["-input", "p", "-nofile", "-hash", "-recursive"], long_run,
              streams={"tty": "stderr"}, only="posix", slow=True, stdout="/dev/null",
              err=terminal_text(not_rom("p/note.txt"))),
+        Case("no progress on a terminal that takes the rows", ["-input", "p", "-output", "/dev/stderr",
+             "-hash", "-recursive", "-headless"], long_run, streams={"tty": "stderr"}, only="posix",
+             slow=True, stdout="/dev/null", err=Check(lambda d, S: "progress drawn" if b" files, " in d
+                                                      else None if d.count(b"BIG") == 2 else "rows: %r" % d)),
 
         # -utf8: the report in UTF-8 whatever the bytes.
         Case("-utf8", ["-input", "u", "-utf8", "-output", "u.csv", "-stdout"], utf8_tree, out=utf8_rows,
