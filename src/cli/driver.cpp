@@ -325,10 +325,15 @@ int runCartolog() {
         (output == nullptr || !platform::isTerminal(output))) {
         diag::startProgress(platform::terminalColumns(stderr));
     }
+    bool walkedWhole = false;
     bool ok = ((options.flags & OPT_HEADLESS) != 0 ||
                writeHeaderLines(options, report, stdoutIsTerminal)) &&
-              scanDirectory(options.inputPath, walk) &&
-              ((options.flags & OPT_MISSING) == 0 || writeMissingRows(report));
+              scanDirectory(options.inputPath, walk, walkedWhole);
+    // A walk that ended early leaves no list of what it did not find; one
+    // that went on past failures lists it, the failures told above it.
+    if (walkedWhole && (options.flags & OPT_MISSING) != 0) {
+        ok = writeMissingRows(report) && ok;
+    }
     diag::endProgress();
     ok = finishStreams(options, output, ok) && ok;
     if (std::ferror(stdout) != 0 && platform::stdoutReaderGone()) {

@@ -244,7 +244,8 @@ void readOpenFile(platform::File& file, bool checkOwn, bool archive, FileReader&
     }
 }
 
-bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
+bool scanDirectory(const NativeChar* directory, WalkSettings& walk, bool& walkedWhole) {
+    walkedWhole = false;
     TreeCursor cursor;
     if (!startWalk(cursor, directory, walk.rules)) {
         reportWalkProblem(cursor.problem, false);
@@ -314,5 +315,7 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk) {
     stopPipeline(*pipe);
     endWalk(cursor);
     closeFileReader(buffers->reader);
+    // Every failure that did not end the walk was one it kept going after.
+    walkedWhole = written && (!failed || walk.keepGoing);
     return written && !failed;
 }

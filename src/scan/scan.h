@@ -71,5 +71,7 @@ bool isArchiveName(platform::NativeView name);
 /// -recursive it walks every sub-directory too, depth first. Files that are
 /// not ROMs are reported and passed over. False at the first failure to build
 /// a path, to list a directory or to write a row, or when no digest can be
-/// made, which has then been reported; the walk ends there at every level.
-bool scanDirectory(const NativeChar* directory, WalkSettings& walk);
+/// made, which has then been reported; the walk ends there at every level
+/// unless it keeps going. `walkedWhole`: the walk came to its end, past any
+/// failures it kept going after.
+bool scanDirectory(const NativeChar* directory, WalkSettings& walk, bool& walkedWhole);

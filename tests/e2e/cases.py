@@ -657,6 +657,15 @@ def cases(S):
                  ("a/1.gb", "ONE"), ("b/2.gb", "TWO"), ("c/3.gb", "THREE"))),
              err=cannot_list(P("k/b/locked"), "EACCES")),
         # Its siblings, listed before or after it, keep their full paths.
+        Case("-keepgoing past a folder that cannot be read, then -missing", ["-input", "k", "-recursive",
+             "-nofile", "-keepgoing", "-dat", "k.dat", "-missing"],
+             {"k/a/1.gb": rom("ONE"), "k/b/locked/x.gb": rom("X"),
+              "k.dat": xml_dat(("One", "1.gb", dat_of(rom("ONE"))), ("X", "x.gb", dat_of(rom("X"))))},
+             locked=("k/b/locked",), only="posix", status=1, program="tools/cartolog",
+             out=HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n"
+             + row("k/a/1.gb", "ONE", checks=tuple(identity(rom("ONE"))) + ("One", "1.gb", "Good"))
+             + ",".join(['""'] * 11 + [q(f) for f in identity(rom("X")) + ["X", "x.gb", "Missing"]]) + "\n",
+             err=cannot_list(P("k/b/locked"), "EACCES")),
         Case("-keepgoing past a path too long", ["-input", S.a("limit"), "-recursive", "-nofile", "-keepgoing"],
              {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z"), **{limit + "/%d.gb" % i: rom("S%d" % i)
                                                                      for i in range(8)}},
