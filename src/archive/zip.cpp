@@ -283,6 +283,10 @@ bool readRecord(ZipArchive& archive, ZipEntry& entry, ZipProblem& problem) {
     return true;
 }
 
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
+    return a > ~b ? ~std::uint64_t{0} : a + b;
+}
+
 // Reads the whole directory once and marks each entry whose data overlaps
 // another's: with each entry's data read once at most, the work for an
 // archive stays proportional to its size. A damaged record ends the pass;
@@ -296,10 +300,22 @@ bool findOverlaps(ZipArchive archive, ZipProblem& problem) {
             problem = ZipProblem::BadDirectory;
             return false;
         }
-        // The data takes at least the fixed part of its local header.
-        const std::uint64_t end = entry.localOffset + LOCAL_SIZE + entry.compressedSize;
+        // The entry takes its local header, whose own name and extra field may
+        // run over another entry's header, and its data. A header that cannot
+        // be read counts its fixed part: reading the entry reports it.
+        std::uint64_t header = LOCAL_SIZE;
+        std::uint8_t local[LOCAL_SIZE];
+        std::size_t got = 0;
+        const ByteSource& source = archive.source;
+        if (source.size >= LOCAL_SIZE && entry.localOffset <= source.size - LOCAL_SIZE &&
+            source.readAt(source.context, entry.localOffset, std::span(local), got) &&
+            got == LOCAL_SIZE && le32(local) == LOCAL_SIGNATURE) {
+            header += le16(&local[26]) + le16(&local[28]);
+        }
         reader.spans.push_back({entry.localOffset,
-                                end < entry.localOffset ? ~std::uint64_t{0} : end, entry.record});
+                                saturatingAdd(saturatingAdd(entry.localOffset, header),
+                                              entry.compressedSize),
+                                entry.record});
     }
     std::sort(reader.spans.begin(), reader.spans.end(),
               [](const ZipReader::Span& a, const ZipReader::Span& b) { return a.start < b.start; });

@@ -243,6 +243,19 @@ def raw_zip(members, stated=None, repeat=1):
                                                  len(central_records), len(local), 0)
 
 
+def hidden_header_zip(data):
+    """Two entries with one deflated data: the first's local name, longer
+    than the data, runs over the second's local header."""
+    packed, names = deflated(data), (b"a" * 200 + b".gb", b"b.gb")
+    fields = (0, 8, 0, 0, zlib.crc32(data), len(packed), len(data))
+    second = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, *fields, len(names[1]), 0) + names[1]
+    first = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, *fields, len(names[0]) + len(second), 0) + names[0]
+    records = b"".join(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, *fields, len(name), 0, 0, 0,
+                                   0, 0, at) + name for name, at in zip(names, (0, len(first))))
+    local = first + second + packed
+    return local + records + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(records), len(local), 0)
+
+
 def zip64(name, data, method=0):
     """A one-entry archive in ZIP64 form, stored or deflated (8): every size,
     offset and count in the ZIP64 fields, each 32-bit field full."""
@@ -739,12 +752,15 @@ def cases(S):
              ["-input", "z", "-zip", "-nofile"],
              {"z/count.zip": raw_zip([(b"%d.gb" % i, rom("C%d" % i)) for i in range(5)], stated=2),
               "z/bomb.zip": raw_zip([(b"ok.gb", rom("OK")), (b"rom.gb", rom("ROM"))], repeat=40),
+              "z/hidden.zip": hidden_header_zip(rom("HIDDEN")),
               "z/blocks.zip": raw_zip([(b"slow.gb", rom("SLOW"), 0,
                                         b"\0\0\0\xff\xff" * 20000 + deflated(rom("SLOW")))])},
              out=HEADER + "".join(zip_row(name, title) for name, title in [
                  ("count.zip#%d.gb" % i, "C%d" % i) for i in range(5)] + [
                  ("bomb.zip#ok.gb", "OK"), ("blocks.zip#slow.gb", "SLOW")]), sort_err=True,
-             err="Failed to read ZIP entry %s#rom.gb: data overlaps another entry\n" % P("z/bomb.zip") * 40),
+             err="Failed to read ZIP entry %s#rom.gb: data overlaps another entry\n" % P("z/bomb.zip") * 40
+             + "".join("Failed to read ZIP entry %s#%s: data overlaps another entry\n" % (P("z/hidden.zip"), name)
+                       for name in ("a" * 200 + ".gb", "b.gb"))),
         # Names without the archive's UTF-8 flag are code page 437; a flagged
         # name that is not UTF-8 gets U+FFFD; a zero byte spoils a name.
         Case("-zip -utf8 names", ["-input", "z", "-zip", "-nofile", "-utf8", "-headless"],
