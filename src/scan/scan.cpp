@@ -42,6 +42,12 @@ bool catalogueArchive(platform::File& file, const NativeChar* path, WalkSettings
     ZipArchive archive;
     ZipProblem problem = ZipProblem::None;
     if (!platform::fileSize(file, source.size)) {
+        // No longer a regular file since it was listed: as any file that is
+        // not one.
+        if (errno == EINVAL) {
+            reportNotARom(path);
+            return true;
+        }
         problem = ZipProblem::ReadFailed;
     } else if (openZipArchive(reader, source, archive, problem)) {
         ZipEntry entry;

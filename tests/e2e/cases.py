@@ -535,6 +535,9 @@ def cases(S):
                err=message)
           for what, message in (("remove", "Failed to open ROM file roms/b.gb: %s\n" % ENOENT),
                                 ("shrink", not_rom("roms/b.gb")), ("replace", not_rom("roms/b.gb")))],
+        Case("archive replaced between listing and read", ["-input", "roms", "-nofile", "-zip"],
+             {"roms/a.gb": rom("ALPHA"), "roms/b.zip": archive(("in.gb", rom("IN")))},
+             fault="b.zip:replace", out=HEADER + row("roms/a.gb", "ALPHA"), err=not_rom("roms/b.zip")),
         # A file swapped for a device is not read; a run out of descriptors
         # fails, and the look-ahead never takes one that the walk needs.
         Case("file swapped for a device between listing and read", ["-input", "roms", "-nofile", "-verify"],
