@@ -346,21 +346,25 @@ namespace {
 bool lastLineOpen(const char* path, int fd) {
     struct stat written;
     struct stat read;
-    char last = '\n';
+    char tail[3] = {};
+    const off_t most = sizeof tail;
     if (fstat(fd, &written) != 0 || !S_ISREG(written.st_mode) || written.st_size == 0) {
         return false;
     }
+    const off_t length = std::min(written.st_size, most);
+    bool inside = false;
     const int reader = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (reader >= 0 && fstat(reader, &read) == 0 && read.st_dev == written.st_dev &&
-        read.st_ino == written.st_ino) {
-        if (pread(reader, &last, 1, written.st_size - 1) != 1) {
-            last = '\n';
-        }
+        read.st_ino == written.st_ino &&
+        pread(reader, tail, static_cast<std::size_t>(length), written.st_size - length) == length) {
+        // A file that holds the byte order mark alone has no line yet.
+        inside = tail[length - 1] != '\n' &&
+                 !(written.st_size == most && std::memcmp(tail, "\xEF\xBB\xBF", most) == 0);
     }
     if (reader >= 0) {
         close(reader);
     }
-    return last != '\n';
+    return inside;
 }
 
 }  // namespace

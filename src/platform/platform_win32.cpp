@@ -493,18 +493,23 @@ bool lastLineOpen(const NativeChar* path) {
         return false;
     }
     LARGE_INTEGER size{};
-    char last = '\n';
+    char tail[3] = {};
+    const DWORD most = sizeof tail;
     DWORD got = 0;
+    bool inside = false;
     if (GetFileType(handle) == FILE_TYPE_DISK && GetFileSizeEx(handle, &size) && size.QuadPart > 0) {
+        const DWORD length = static_cast<DWORD>(std::min<LONGLONG>(size.QuadPart, most));
+        const auto at = static_cast<std::uint64_t>(size.QuadPart - length);
         OVERLAPPED where{};
-        where.Offset = static_cast<DWORD>(size.QuadPart - 1);
-        where.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
-        if (!ReadFile(handle, &last, 1, &got, &where) || got != 1) {
-            last = '\n';
-        }
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        // A file that holds the byte order mark alone has no line yet.
+        inside = ReadFile(handle, tail, length, &got, &where) && got == length &&
+                 tail[length - 1] != '\n' &&
+                 !(size.QuadPart == most && std::memcmp(tail, "\xEF\xBB\xBF", most) == 0);
     }
     CloseHandle(handle);
-    return last != '\n';
+    return inside;
 }
 
 }  // namespace

@@ -711,8 +711,9 @@ def cases(S):
         Case("-utf8 -append to a file with content", ["-input", "u", "-utf8", "-output", "u.csv",
              "-append", "-headless"], dict(utf8_tree, **{"u.csv": b"x\n"}),
              files={"u.csv": [b"x\n", utf8_rows[len(HEADER):]]}),
-        Case("-utf8 -append to an empty file", ["-input", "u", "-utf8", "-output", "u.csv", "-append"],
-             dict(utf8_tree, **{"u.csv": b""}), files={"u.csv": [MARK, utf8_rows]}),
+        *[Case("-utf8 -append to %s file" % what, ["-input", "u", "-utf8", "-output", "u.csv", "-append"],
+               dict(utf8_tree, **{"u.csv": before}), files={"u.csv": [MARK, utf8_rows]})
+          for what, before in (("an empty", b""), ("a mark-only", MARK))],
         Case("-utf8 keeps a name that is not UTF-8", ["-input", "u", "-utf8", "-nofile", "-headless"],
              {b"u/\xff.gb": rom("X")}, out=row(P("u/\xff.gb"), "X"), only="posix"),
         Case("-utf8 writes any name", ["-input", "u", "-utf8", "-nofile", "-headless"],
