@@ -156,9 +156,15 @@ void runReader(Pipeline* pipe, FileReader* reader) {
 }
 
 // The most readers there may be: each that reads whole files holds a buffer
-// and digests of its own, 100 KiB or so.
+// and digests of its own, 100 KiB or so. The producer holds a listing a
+// level open and each reader a batch of files: together they take at most
+// half the descriptors the process may have, less a few, so that as many
+// again are left for the walk and they never take one it needs.
 std::size_t mostReaders(const Pipeline& pipe) {
-    return pipe.walk->wholeImages || pipe.walk->hash ? MOST_READERS / 2 : MOST_READERS;
+    const std::size_t half = platform::openFileLimit() / 2;
+    const std::size_t helpers = half > MAX_DEPTH + 16 ? half - MAX_DEPTH - 16 : 0;
+    return std::min(helpers / BATCH,
+                    pipe.walk->wholeImages || pipe.walk->hash ? MOST_READERS / 2 : MOST_READERS);
 }
 
 // Starts `count` more readers. False when not one could be started.
@@ -234,11 +240,7 @@ bool wantsSample(const Pipeline& pipe) {
 }
 
 bool startPipeline(Pipeline& pipe, TreeCursor& cursor) {
-    // The producer holds a listing a level open, each reader a file: they
-    // run only where as many again are left for the walk, so that they never
-    // take a descriptor it needs.
-    if (pipe.mode == Pipeline::Mode::Off ||
-        platform::openFileLimit() < 2 * (MAX_DEPTH + MOST_READERS) + 16) {
+    if (pipe.mode == Pipeline::Mode::Off || mostReaders(pipe) < FIRST_READERS) {
         pipe.mode = Pipeline::Mode::Off;
         return false;
     }
