@@ -284,7 +284,7 @@ def main():
             wrapped = options.wrap and (case.fault or case.streams or case.program or case.slow
                                         or case.files_open or case.memory)
             # A sanitizer's shadow memory does not fit a bound on the address space.
-            wrapped = wrapped or (case.memory and "ASAN_OPTIONS" in os.environ)
+            wrapped = wrapped or (case.memory and ("ASAN_OPTIONS" in os.environ or "TSAN_OPTIONS" in os.environ))
             if (options.k not in case.name or case.only == ("posix" if options.wine else "windows")
                     or (case.fault and not options.shim) or wrapped
                     or any(not os.path.exists(n) for n in case.needs)):
