@@ -23,6 +23,10 @@ constexpr std::chrono::microseconds SLOW_FILE{50};
 constexpr std::size_t FIRST_READERS = 2;
 constexpr std::size_t READER_SCRATCH = 64 * 1024;
 
+// How much of an archive a reader asks for ahead of the walk: all of one
+// that holds a ROM or a few, the start of a larger one.
+constexpr std::uint64_t ARCHIVE_HINT = 1024 * 1024;
+
 // A reader takes this many files at once, opens them all and asks for their
 // first bytes, then reads them one after another: the device has their
 // reads together, where a reader that read each as it opened it would keep
@@ -112,27 +116,29 @@ bool takeFiles(Pipeline& pipe, std::span<PipelineStep*, BATCH> batch, std::size_
 }
 
 // Opens and reads a batch of files as the walk would, each step done as it
-// is read. Archives are left to the walk.
+// is read. Archives are only asked for: the walk reads them itself.
 void readBatch(Pipeline& pipe, std::span<PipelineStep*> batch, FileReader& reader) {
     platform::File files[BATCH];
     const std::uint64_t advised = reader.scratch.empty() ? ROM_READ_SIZE : READER_SCRATCH;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         FileWork& work = batch[i]->work;
-        if (batch[i]->archive) {
-            work.outcome = FileWork::Outcome::Archive;
-        } else if (!platform::openPath(batch[i]->path, files[i])) {
-            work.outcome = FileWork::Outcome::OpenFailed;
+        if (!platform::openPath(batch[i]->path, files[i])) {
+            work.outcome = batch[i]->archive ? FileWork::Outcome::Archive
+                                             : FileWork::Outcome::OpenFailed;
             work.error = errno;
         } else if (files[i].isRegular) {
-            platform::adviseFile(files[i], advised);
+            platform::adviseFile(files[i], batch[i]->archive ? ARCHIVE_HINT : advised);
         }
     }
     bool stopping = false;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         PipelineStep& step = *batch[i];
         if (files[i].handle >= 0) {
-            // Once the walk has ended, what is left is only closed.
-            if (!stopping) {
+            // Once the walk has ended, what is left is only closed; an
+            // archive the walk reads itself, from the pages asked for here.
+            if (step.archive) {
+                step.work.outcome = FileWork::Outcome::Archive;
+            } else if (!stopping) {
                 readOpenFile(files[i], step.checkOwn, false, reader, step.work);
             }
             platform::closeFile(files[i]);

@@ -1,6 +1,7 @@
 #include "scan/scan.h"
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
 
 #include "archive/zip.h"
@@ -146,15 +147,27 @@ bool catalogueOpenFile(platform::File& file, const NativeChar* path, bool checkO
     return result;
 }
 
-// Catalogues a file that the walk met itself; false ends the walk.
-bool catalogueStep(const WalkStep& step, WalkSettings& walk, WalkBuffers& buffers, bool& failed) {
+// Catalogues a file that the walk met itself; false ends the walk. Where
+// `waited` is given, an archive's first byte is read ahead and the time of
+// its arrival kept there: the rest, inflating and digests, is the walk's own
+// work, which no reader would take on, and tells nothing of the storage.
+bool catalogueStep(const WalkStep& step, WalkSettings& walk, WalkBuffers& buffers, bool& failed,
+                   std::chrono::steady_clock::time_point* waited) {
     platform::File file;
     if (!platform::openEntry(*step.listing, *step.entry, file)) {
         return reportWork(step.path, openFailed(errno), walk, failed);
     }
-    return catalogueOpenFile(file, step.path, mayHoldOwnFile(walk.rules, *step.listing),
-                             walk.archives && isArchiveName(step.entry->name), walk, buffers,
-                             failed);
+    const bool archive = walk.archives && isArchiveName(step.entry->name);
+    if (waited != nullptr && archive && file.isRegular) {
+        const int saved = errno;
+        std::uint8_t first = 0;
+        std::size_t got = 0;
+        platform::readFileAt(file, 0, {&first, 1}, got);
+        *waited = std::chrono::steady_clock::now();
+        errno = saved;
+    }
+    return catalogueOpenFile(file, step.path, mayHoldOwnFile(walk.rules, *step.listing), archive,
+                             walk, buffers, failed);
 }
 
 // Catalogues a file that a reader of the pipeline read, or left to the walk:
@@ -305,16 +318,18 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk, bool& walked
             continue;
         }
         // The walk times some of its files, to learn whether readers ahead
-        // of it would pay; archives it reads itself in any case.
-        const bool sampled =
-            wantsSample(*pipe) && !(walk.archives && isArchiveName(step.entry->name));
-        const auto start = sampled ? std::chrono::steady_clock::now()
-                                   : std::chrono::steady_clock::time_point{};
+        // of it would pay.
+        using Clock = std::chrono::steady_clock;
+        const bool sampled = wantsSample(*pipe);
+        const Clock::time_point start = sampled ? Clock::now() : Clock::time_point{};
+        Clock::time_point waited{};
         const std::uint64_t readBefore = buffers->reader.bytesRead;
-        written = catalogueStep(step, walk, *buffers, failed);
+        written = catalogueStep(step, walk, *buffers, failed, sampled ? &waited : nullptr);
         showWalkProgress(counts, walk, step.path, buffers->reader.bytesRead - readBefore);
         ++pipe->filesWalked;
-        if (sampled && countSample(pipe->rule, std::chrono::steady_clock::now() - start)) {
+        if (sampled &&
+            countSample(pipe->rule,
+                        (waited == Clock::time_point{} ? Clock::now() : waited) - start)) {
             startPipeline(*pipe, cursor);
         }
     }
