@@ -71,11 +71,13 @@ def expand(value, nl):
 
 
 def rows_sorted(data, header):
-    """Rows come in listing order: sorts the lines between header lines."""
+    """Rows come in listing order: sorts the lines between header lines. The
+    rows of -missing, which name no file, follow in the DAT's order."""
     out, block = [], []
     for line in data.split(b"\n") + [None]:
         if line is None or line + b"\n" == header or line + b"\r\n" == header:
-            out += sorted(block) + ([line] if line is not None else [])
+            out += sorted(row for row in block if not row.startswith(b'"",'))
+            out += [row for row in block if row.startswith(b'"",')] + ([line] if line is not None else [])
             block = []
         else:
             block.append(line)
