@@ -59,6 +59,7 @@ bool post(Pipeline& pipe, const WalkStep* found) {
                                                                  : Kind::Problem;
     step.done = step.kind != Kind::File;
     step.work = FileWork{};
+    step.archiveFile = platform::File{};
     if (step.kind == Kind::File || step.kind == Kind::NotARom) {
         copyPath(step.path, found->path);
         step.checkOwn = mayHoldOwnFile(pipe.walk->rules, *found->listing);
@@ -100,7 +101,8 @@ bool takeFiles(Pipeline& pipe, std::span<PipelineStep*, BATCH> batch, std::size_
         }
         // Steps that the walk is done with are in the ring no longer.
         pipe.nextToRead = std::max(pipe.nextToRead, pipe.consumed);
-        while (count < BATCH && pipe.nextToRead < pipe.listed) {
+        while (count < BATCH && pipe.nextToRead < pipe.listed &&
+               pipe.nextToRead < pipe.consumed + pipe.readAhead) {
             PipelineStep& step = stepAt(pipe, pipe.nextToRead++);
             if (step.kind == PipelineStep::Kind::File) {
                 batch[count++] = &step;
@@ -116,7 +118,8 @@ bool takeFiles(Pipeline& pipe, std::span<PipelineStep*, BATCH> batch, std::size_
 }
 
 // Opens and reads a batch of files as the walk would, each step done as it
-// is read. Archives are only asked for: the walk reads them itself.
+// is read. An archive is only opened and asked for: the walk reads it itself
+// through the reader's open, which on a share spares it a round trip.
 void readBatch(Pipeline& pipe, std::span<PipelineStep*> batch, FileReader& reader) {
     platform::File files[BATCH];
     const std::uint64_t advised = reader.scratch.empty() ? ROM_READ_SIZE : READER_SCRATCH;
@@ -133,12 +136,13 @@ void readBatch(Pipeline& pipe, std::span<PipelineStep*> batch, FileReader& reade
     bool stopping = false;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         PipelineStep& step = *batch[i];
-        if (files[i].handle >= 0) {
-            // Once the walk has ended, what is left is only closed; an
-            // archive the walk reads itself, from the pages asked for here.
-            if (step.archive) {
-                step.work.outcome = FileWork::Outcome::Archive;
-            } else if (!stopping) {
+        if (step.archive) {
+            // Closed by the walk, or when the pipeline stops.
+            step.work.outcome = FileWork::Outcome::Archive;
+            step.archiveFile = files[i];
+        } else if (files[i].handle >= 0) {
+            // Once the walk has ended, what is left is only closed.
+            if (!stopping) {
                 readOpenFile(files[i], step.checkOwn, false, reader, step.work);
             }
             platform::closeFile(files[i]);
@@ -161,15 +165,23 @@ void runReader(Pipeline* pipe, FileReader* reader) {
     }
 }
 
-// The most readers there may be: each that reads whole files holds a buffer
-// and digests of its own, 100 KiB or so. The producer holds a listing a
-// level open and each reader a batch of files: together they take at most
-// half the descriptors the process may have, less a few, so that as many
-// again are left for the walk and they never take one it needs.
-std::size_t mostReaders(const Pipeline& pipe) {
+// The descriptors that the readers may hold. The producer holds a listing a
+// level open, each reader a batch of files and, with -zip, each archive that
+// a reader opened for the walk stays open until the walk reads it: together
+// they take at most half the descriptors the process may have, less a few,
+// so that as many again are left for the walk and they never take one it
+// needs.
+std::size_t readersDescriptors(const Pipeline& pipe) {
     const std::size_t half = platform::openFileLimit() / 2;
     const std::size_t helpers = half > MAX_DEPTH + 16 ? half - MAX_DEPTH - 16 : 0;
-    return std::min(helpers / BATCH,
+    // With -zip, half of them are the archives', as many as steps ahead.
+    return pipe.walk->archives ? helpers / 2 : helpers;
+}
+
+// The most readers there may be: each that reads whole files holds a buffer
+// and digests of its own, 100 KiB or so.
+std::size_t mostReaders(const Pipeline& pipe) {
+    return std::min(readersDescriptors(pipe) / BATCH,
                     pipe.walk->wholeImages || pipe.walk->hash ? MOST_READERS / 2 : MOST_READERS);
 }
 
@@ -252,6 +264,9 @@ bool startPipeline(Pipeline& pipe, TreeCursor& cursor) {
     }
     pipe.ring = std::make_unique<PipelineStep[]>(PIPELINE_DISTANCE);
     pipe.cursor = &cursor;
+    if (pipe.walk->archives) {
+        pipe.readAhead = std::min<std::uint64_t>(PIPELINE_DISTANCE, readersDescriptors(pipe));
+    }
     if (!addReaders(pipe, FIRST_READERS)) {
         pipe.mode = Pipeline::Mode::Off;
         return false;
@@ -293,6 +308,11 @@ void finishPipelineStep(Pipeline& pipe) {
         pipe.producerWaits = false;
         pipe.producerWakes.notify_one();
     }
+    // Readers held back by the distance may take the step that came in reach.
+    if (pipe.readersWaiting != 0 && pipe.nextToRead < pipe.listed &&
+        pipe.nextToRead + 1 == pipe.consumed + pipe.readAhead) {
+        pipe.readersWake.notify_one();
+    }
 }
 
 void stopPipeline(Pipeline& pipe) {
@@ -311,5 +331,12 @@ void stopPipeline(Pipeline& pipe) {
         closeFileReader(reader->reader);
     }
     pipe.readers.clear();
+    // The archives opened for steps the walk did not come to.
+    for (std::uint64_t number = pipe.consumed; number < pipe.listed; ++number) {
+        platform::File& file = stepAt(pipe, number).archiveFile;
+        if (file.handle >= 0) {
+            platform::closeFile(file);
+        }
+    }
     pipe.running = false;
 }

@@ -42,6 +42,7 @@ struct PipelineStep {
     bool done = false;  // under the pipeline's lock
     PathBuffer path = {};
     FileWork work;
+    platform::File archiveFile;  // an archive a reader opened, for the walk
     WalkProblem problem;  // of a step of kind Problem
 };
 
@@ -63,6 +64,7 @@ struct Pipeline {
     std::uint64_t listed = 0;
     std::uint64_t consumed = 0;
     std::uint64_t nextToRead = 0;
+    std::uint64_t readAhead = PIPELINE_DISTANCE;  // steps past `consumed` readers may take
     bool producerWaits = false;
     bool walkWaits = false;
     std::size_t readersWaiting = 0;

@@ -173,14 +173,16 @@ bool catalogueStep(const WalkStep& step, WalkSettings& walk, WalkBuffers& buffer
 // Catalogues a file that a reader of the pipeline read, or left to the walk:
 // an archive, and a file that the reader could not open for want of
 // descriptors or memory, which the walk may still have. False ends the walk.
-bool catalogueRead(const PipelineStep& step, WalkSettings& walk, WalkBuffers& buffers,
+bool catalogueRead(PipelineStep& step, WalkSettings& walk, WalkBuffers& buffers,
                    bool& failed) {
     const FileWork& work = step.work;
     if (work.outcome == FileWork::Outcome::Archive ||
         (work.outcome == FileWork::Outcome::OpenFailed &&
          (work.error == EMFILE || work.error == ENFILE || work.error == ENOMEM))) {
-        platform::File file;
-        if (!platform::openPath(step.path, file)) {
+        // The walk takes over an archive that a reader opened.
+        platform::File file = step.archiveFile;
+        step.archiveFile = platform::File{};
+        if (file.handle < 0 && !platform::openPath(step.path, file)) {
             return reportWork(step.path, openFailed(errno), walk, failed);
         }
         return catalogueOpenFile(file, step.path, step.checkOwn, step.archive, walk, buffers,
@@ -286,7 +288,7 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk, bool& walked
     diag::ProgressCounts counts;
     while (written) {
         if (pipe->running) {
-            const PipelineStep& step = nextPipelineStep(*pipe);
+            PipelineStep& step = nextPipelineStep(*pipe);
             if (step.kind == PipelineStep::Kind::End) {
                 break;
             }

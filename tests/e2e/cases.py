@@ -551,6 +551,11 @@ def cases(S):
         Case("a few descriptors, the look-ahead on", ["-input", "mix", "-recursive", "-nofile"],
              {"mix/%d/%04d.gb" % (i % 4, i): rom("M%d" % i) for i in range(2000)}, files_open=7,
              only="posix", out=HEADER + "".join(row("mix/%d/%04d.gb" % (i % 4, i), "M%d" % i) for i in range(2000))),
+        # Archives that readers open wait open for the walk: never more than
+        # the descriptors allow, each closed once read.
+        Case("archives opened ahead within few descriptors", ["-input", "z", "-zip", "-nofile"],
+             {"z/%03d.zip" % i: archive(("%d.gb" % i, rom("Z%d" % i))) for i in range(600)}, files_open=400,
+             only="posix", out=HEADER + "".join(row("z/%03d.zip#%d.gb" % (i, i), "Z%d" % i) for i in range(600))),
         Case("a file that will not be opened without its access time still gets its row", ["-input", "roms", "-nofile"],
              {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B"), "roms/c.gb": rom("C")}, only="posix",
              fault="b.gb:not-owner", out=HEADER + row("roms/a.gb", "ALPHA") + row("roms/b.gb", "B") +
