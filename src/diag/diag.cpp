@@ -216,6 +216,11 @@ void showProgress(const ProgressCounts& counts, const MessageArg& folder) {
         if (shown.size() > fits) {
             in = ", in ...";
             shown.remove_prefix(shown.size() - (fits - 3));
+            // Cut where a character starts: a stray part of one could be
+            // read as a control by the terminal.
+            while (!shown.empty() && (static_cast<unsigned char>(shown[0]) & 0xC0) == 0x80) {
+                shown.remove_prefix(1);
+            }
         }
         std::memcpy(line + used, in.data(), in.size());
         std::memcpy(line + used + in.size(), shown.data(), shown.size());

@@ -705,6 +705,11 @@ def cases(S):
         Case("progress on a terminal", ["-input", "p", "-nofile", "-hash", "-recursive"], long_run,
              streams={"tty": "stderr"}, only="posix", slow=True, stdout="/dev/null",
              err=terminal_text(not_rom("p/note.txt"))),
+        Case("progress cuts a long folder's name where a character starts", ["-input", "p", "-nofile", "-hash",
+             "-recursive"], {"p/" + ("\u3042" * 40).encode().decode("latin-1") + "/big.gb": Sparse(rom("BIG"), 600 << 20)},
+             streams={"tty": "stderr"}, only="posix", slow=True, stdout="/dev/null",
+             err=Check(lambda d, S: "no name cut" if b", in ..." not in d else "a character cut in two"
+                       if re.search(rb"\.\.\.[\x80-\xbf]", d) else None)),
         Case("no progress on a terminal that takes the rows", ["-input", "p", "-output", "/dev/stderr",
              "-hash", "-recursive", "-headless"], long_run, streams={"tty": "stderr"}, only="posix",
              slow=True, stdout="/dev/null", err=Check(lambda d, S: "progress drawn" if b" files, " in d
