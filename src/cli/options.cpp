@@ -71,8 +71,9 @@ const char USAGE[] =
     "                 columns and DAT Game, DAT ROM and DAT Status\n"
     "  -missing       with -dat: a row for every ROM of the DATs that no file had\n"
     "  -romsonly      rows only for images whose logo and header checksum hold\n"
-    "  -keepgoing     go on past folders that cannot be listed and names that cannot\n"
-    "                 be written; the status is 1 if anything was passed over\n"
+    "  -keepgoing     go on past folders that cannot be listed, paths too long and\n"
+    "                 names that cannot be written; the status is 1 if anything was\n"
+    "                 passed over\n"
     "  -help          show this text and stop (also --help, -h, -?, /?)\n"
     "  -version       show the version and stop (also --version)\n";
 
