@@ -98,6 +98,14 @@ bool viewData(ZipReader& reader, const ByteSource& source, std::uint64_t offset,
     return view(window, source, offset, need, outside, bytes, problem);
 }
 
+// The length of the local header at the start of `bytes`, with its name and
+// extra field; 0 where none stands there.
+std::uint64_t localHeaderLength(std::span<const std::uint8_t> bytes) {
+    return le32(bytes.data()) == LOCAL_SIGNATURE
+               ? LOCAL_SIZE + std::uint64_t{le16(&bytes[26])} + le16(&bytes[28])
+               : 0;
+}
+
 // zlib takes its memory from the reader's arena. The one stream is made at
 // the first entry and reset for each later one, so that the arena is drawn
 // on once for the whole run and nothing is freed.
@@ -304,13 +312,11 @@ bool findOverlaps(ZipArchive archive, ZipProblem& problem) {
         // run over another entry's header, and its data. A header that cannot
         // be read counts its fixed part: reading the entry reports it.
         std::uint64_t header = LOCAL_SIZE;
-        std::uint8_t local[LOCAL_SIZE];
-        std::size_t got = 0;
-        const ByteSource& source = archive.source;
-        if (source.size >= LOCAL_SIZE && entry.localOffset <= source.size - LOCAL_SIZE &&
-            source.readAt(source.context, entry.localOffset, std::span(local), got) &&
-            got == LOCAL_SIZE && le32(local) == LOCAL_SIGNATURE) {
-            header += le16(&local[26]) + le16(&local[28]);
+        std::span<const std::uint8_t> local;
+        ZipProblem unread = ZipProblem::None;
+        if (viewData(reader, archive.source, entry.localOffset, LOCAL_SIZE, ZipProblem::BadHeader,
+                     local, unread)) {
+            header = std::max(header, localHeaderLength(local));
         }
         reader.spans.push_back({entry.localOffset,
                                 saturatingAdd(saturatingAdd(entry.localOffset, header),
@@ -446,9 +452,9 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
     if (!viewData(reader, source, entry.localOffset, LOCAL_SIZE, ZipProblem::BadHeader, local, problem)) {
         return false;
     }
-    const std::uint64_t start = entry.localOffset + LOCAL_SIZE + le16(&local[26]) + le16(&local[28]);
-    if (le32(local.data()) != LOCAL_SIGNATURE || start > source.size ||
-        entry.compressedSize > source.size - start) {
+    const std::uint64_t header = localHeaderLength(local);
+    const std::uint64_t start = entry.localOffset + header;
+    if (header == 0 || start > source.size || entry.compressedSize > source.size - start) {
         problem = ZipProblem::BadHeader;
         return false;
     }
@@ -470,24 +476,13 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
     }
     // The rest: up to the largest ROM and a byte for the sum, whole for the
     // digest.
-    const auto take = [&](std::span<const std::uint8_t> bytes) {
-        if (hasher != nullptr) {
-            addToHash(*hasher, bytes);
-        }
-        if (sum != nullptr && sum->length <= LARGEST_ROM) {
-            sum->add(bytes.first(static_cast<std::size_t>(
-                std::min<std::uint64_t>(bytes.size(), LARGEST_ROM + 1 - sum->length))));
-        }
-    };
-    take(image);
+    takeImageBytes(hasher, sum, image);
     bool readable = true;
     ZipProblem rest = ZipProblem::None;
-    std::uint64_t length = image.size();
     while (readable && !data.ended &&
            (hasher != nullptr || (sum != nullptr && sum->length <= LARGEST_ROM))) {
         readable = produce(reader, source, data, reader.restBytes, got, rest);
-        length += got;
-        take(std::span(reader.restBytes, got));
+        takeImageBytes(hasher, sum, std::span(reader.restBytes, got));
     }
     complete = readable && data.ended;
     if (hasher == nullptr) {
@@ -495,8 +490,8 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
     }
     // Read whole, the entry must be what the directory says it is.
     const bool digested = finishHash(*hasher, digest);
-    problem = !readable               ? rest
-              : !complete || length != entry.size || !digested || digest.crc != entry.crc
+    problem = !readable ? rest
+              : digest.size != entry.size || !digested || digest.crc != entry.crc
                   ? ZipProblem::Mismatch
                   : ZipProblem::None;
     return problem == ZipProblem::None;

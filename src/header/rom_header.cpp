@@ -85,6 +85,13 @@ void reportNotARom(const NativeChar* path, std::optional<std::string_view> membe
 }
 
 void GlobalSum::add(std::span<const std::uint8_t> bytes) {
+    // One byte past the largest ROM tells that the image is longer: what
+    // follows cannot change the verdict.
+    if (length > LARGEST_ROM) {
+        return;
+    }
+    bytes = bytes.first(
+        static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), LARGEST_ROM + 1 - length)));
     std::uint32_t total = 0;
     for (const std::uint8_t byte : bytes) {
         total += byte;
@@ -115,6 +122,15 @@ void addToHash(Hasher& hasher, std::span<const std::uint8_t> bytes) {
         crc32_z(hasher.crc, bytes.data(), static_cast<z_size_t>(bytes.size())));
     platform::addToDigests(hasher.digests, bytes);
     hasher.length += bytes.size();
+}
+
+void takeImageBytes(Hasher* hasher, GlobalSum* sum, std::span<const std::uint8_t> bytes) {
+    if (hasher != nullptr) {
+        addToHash(*hasher, bytes);
+    }
+    if (sum != nullptr) {
+        sum->add(bytes);
+    }
 }
 
 bool finishHash(Hasher& hasher, FileDigest& digest) {
@@ -156,14 +172,9 @@ RomRead hashWholeFile(const platform::File& file, std::uint64_t size,
                       CartHeaderInfo& info, FileDigest& digest) {
     Hasher& hasher = *reading.hasher;
     GlobalSum sum;
-    const auto take = [&](std::span<const std::uint8_t> bytes) {
-        addToHash(hasher, bytes);
-        if (sum.length <= LARGEST_ROM) {
-            sum.add(bytes.first(static_cast<std::size_t>(
-                std::min<std::uint64_t>(bytes.size(), LARGEST_ROM + 1 - sum.length))));
-        }
-    };
-    take(first.first(static_cast<std::size_t>(std::min<std::uint64_t>(first.size(), size))));
+    GlobalSum* summed = reading.wholeImage ? &sum : nullptr;
+    takeImageBytes(&hasher, summed,
+                   first.first(static_cast<std::size_t>(std::min<std::uint64_t>(first.size(), size))));
     int error = 0;
     bool complete = true;
     while (complete && hasher.length < size &&
@@ -176,7 +187,7 @@ RomRead hashWholeFile(const platform::File& file, std::uint64_t size,
         }
         // A read that failed, or came short of the size: the file was cut.
         complete = got == room;
-        take(reading.scratch.first(got));
+        takeImageBytes(&hasher, summed, reading.scratch.first(got));
     }
     if (reading.wholeImage) {
         info.globalChecksum = sum.verdict(complete);

@@ -67,6 +67,7 @@ struct GlobalSum {
     std::uint16_t sum = 0;
     std::uint16_t stored = 0;
 
+    /// Adds the next bytes, up to one past the largest ROM.
     void add(std::span<const std::uint8_t> bytes);
     /// Valid or Invalid for an image summed whole; Unknown when it could not
     /// be read to its end (`complete` false) or is longer than the largest ROM.
@@ -105,6 +106,10 @@ struct Hasher {
 
 /// Adds the next bytes of the file being hashed.
 void addToHash(Hasher& hasher, std::span<const std::uint8_t> bytes);
+
+/// Takes the next bytes of an image into the hasher and the global sum, each
+/// where one is given.
+void takeImageBytes(Hasher* hasher, GlobalSum* sum, std::span<const std::uint8_t> bytes);
 
 /// The digest of every byte added since the last call, into `digest`; the
 /// hasher starts anew. False when the system's digests failed.

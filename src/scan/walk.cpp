@@ -38,11 +38,10 @@ bool isLoop(const TreeCursor& cursor, const platform::DirListing& listing) {
 }
 
 // Opens a listing of the directory whose path the cursor holds, one level
-// below the current one. True with `problem` set when that failed.
-bool descend(TreeCursor& cursor, bool& problem) {
+// below the current one. True when that failed: the problem is the next step.
+bool descend(TreeCursor& cursor) {
     PathBuffer pattern;
     copyPath(pattern, cursor.path);
-    problem = true;
     if (!appendSeparator(pattern)) {
         return fail(cursor, WalkProblem::Kind::Separator, cursor.path, ERANGE);
     }
@@ -60,7 +59,6 @@ bool descend(TreeCursor& cursor, bool& problem) {
         platform::closeListing(level.listing);
         return fail(cursor, WalkProblem::Kind::Loop, cursor.path, 0);
     }
-    problem = false;
     if (!atEnd) {
         level.directoryLength = pathLength(cursor.path);
         // The pattern holds the directory and its separator: every entry's
@@ -71,7 +69,7 @@ bool descend(TreeCursor& cursor, bool& problem) {
         cursor.path[level.prefixLength] = NATIVE('\0');
         ++cursor.depth;
     }
-    return true;
+    return false;
 }
 
 }  // namespace
@@ -173,12 +171,11 @@ bool startWalk(TreeCursor& cursor, const NativeChar* root, const WalkRules& rule
     cursor.depth = 0;
     // The root comes from the command line or the system, within the limit.
     copyPath(cursor.path, root);
-    bool problem = false;
-    descend(cursor, problem);
-    if (problem) {
+    if (descend(cursor)) {
         endWalk(cursor);
+        return false;
     }
-    return !problem;
+    return true;
 }
 
 bool nextStep(TreeCursor& cursor, WalkStep& step) {
@@ -207,10 +204,9 @@ bool nextStep(TreeCursor& cursor, WalkStep& step) {
             return fail(cursor, WalkProblem::Kind::EntryPath, directory, ERANGE,
                         level.entry.name);
         }
-        bool problem = false;
         switch (entryUse(*cursor.rules, level.entry, cursor.path)) {
             case EntryUse::Descend:
-                if (descend(cursor, problem) && problem) {
+                if (descend(cursor)) {
                     return true;
                 }
                 break;
