@@ -301,7 +301,7 @@ int runCartolog() {
     walk.archives = (options.flags & OPT_ZIP) != 0;
     walk.hash = report.fileStyle.hash;
     walk.romsOnly = (options.flags & OPT_ROMSONLY) != 0;
-    walk.keepGoing = walk.rules.keepGoing = (options.flags & OPT_KEEPGOING) != 0;
+    walk.rules.keepGoing = (options.flags & OPT_KEEPGOING) != 0;
     walk.rules.recursive = (options.flags & OPT_RECURSIVE) != 0;
     // The run's own files are passed over by identity, or where it cannot be
     // learnt, by their paths.

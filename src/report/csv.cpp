@@ -392,12 +392,23 @@ RowWritten writeRows(Report& report, const RowSubject& subject) {
     return written;
 }
 
+namespace {
+
+// The commas of a header text: a comma before every column but the first.
+constexpr std::size_t commasIn(std::string_view text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), ','));
+}
+
+}  // namespace
+
 // A missing ROM's row: no file and no header, the DAT's size and hashes, its
 // names and "Missing".
 bool writeMissingRow(std::FILE* stream, const DatSet& set, const DatRom& rom,
                      const RowStyle& style, std::vector<char>& room) {
     char* at = roomFor(room, rom.game.length + rom.name.length);
-    for (int i = 0; i < 11 + (style.verify ? 3 : 0); ++i) {
+    const std::size_t empty =
+        commasIn(CSV_HEADER_LINE) + 1 + (style.verify ? commasIn(CSV_VERIFY_COLUMNS) : 0);
+    for (std::size_t i = 0; i < empty; ++i) {
         at = putValue(at, {});
     }
     at = putDigest(at, fieldsOf(rom));

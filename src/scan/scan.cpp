@@ -29,7 +29,7 @@ bool readArchive(void* context, std::uint64_t offset, std::span<std::uint8_t> bu
 bool goesOn(RowWritten written, const WalkSettings& walk, bool& failed) {
     if (written == RowWritten::BadName) {
         failed = true;
-        return walk.keepGoing;
+        return walk.rules.keepGoing;
     }
     return written == RowWritten::Yes;
 }
@@ -296,7 +296,7 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk, bool& walked
                 showWalkProgress(counts, walk, step.path, step.work.bytes);
             }
             if (step.kind == PipelineStep::Kind::Problem) {
-                reportWalkProblem(step.problem, walk.keepGoing);
+                reportWalkProblem(step.problem, walk.rules.keepGoing);
                 failed = true;
             } else if (step.kind == PipelineStep::Kind::NotARom) {
                 reportNotARom(step.path);
@@ -311,7 +311,7 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk, bool& walked
             break;
         }
         if (step.kind == WalkStep::Kind::Problem) {
-            reportWalkProblem(cursor.problem, walk.keepGoing);
+            reportWalkProblem(cursor.problem, walk.rules.keepGoing);
             failed = true;
             continue;
         }
@@ -339,6 +339,6 @@ bool scanDirectory(const NativeChar* directory, WalkSettings& walk, bool& walked
     endWalk(cursor);
     closeFileReader(buffers->reader);
     // Every failure that did not end the walk was one it kept going after.
-    walkedWhole = written && (!failed || walk.keepGoing);
+    walkedWhole = written && (!failed || walk.rules.keepGoing);
     return written && !failed;
 }

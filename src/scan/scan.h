@@ -17,7 +17,6 @@ struct WalkSettings {
     bool archives = false;     // -zip: a .zip file is read as an archive of ROMs
     bool hash = false;         // -hash: every byte is read for the digest
     bool romsOnly = false;     // -romsonly: rows only for what the console would start
-    bool keepGoing = false;    // -keepgoing: past what cannot be listed or written
 };
 
 // What reading one file found, by whichever thread read it. The walk alone
