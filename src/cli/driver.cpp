@@ -33,9 +33,9 @@ bool completeDefaults(RunOptions& options) {
 
 // Opens the output path, or, when it names a directory, "output.csv" inside
 // it.
-bool openOutput(RunOptions& options, std::FILE*& output, bool& endsInsideLine) {
+bool openOutput(RunOptions& options, std::FILE*& output, platform::FileTail& tail) {
     const bool append = (options.flags & OPT_APPEND) != 0;
-    output = platform::openOutputFile(options.outputPath, append, endsInsideLine);
+    output = platform::openOutputFile(options.outputPath, append, tail);
     if (output != nullptr) {
         return true;
     }
@@ -54,7 +54,7 @@ bool openOutput(RunOptions& options, std::FILE*& output, bool& endsInsideLine) {
                     options.outputPath);
         return false;
     }
-    output = platform::openOutputFile(options.outputPath, append, endsInsideLine);
+    output = platform::openOutputFile(options.outputPath, append, tail);
     if (output == nullptr) {
         reportError("Failed to create/open output file %s", options.outputPath);
         return false;
@@ -81,15 +81,17 @@ bool openDestinations(RunOptions& options, bool listable, std::FILE*& output) {
     if (!listable) {
         return true;
     }
-    bool endsInsideLine = false;
-    if (!openOutput(options, output, endsInsideLine)) {
+    platform::FileTail tail;
+    if (!openOutput(options, output, tail)) {
         return false;
     }
     // Rows reach the file in large writes rather than page by page.
     static char outputBuffer[64 * 1024];
     std::setvbuf(output, outputBuffer, _IOFBF, sizeof outputBuffer);
-    // What this run appends starts on a line of its own.
-    if (endsInsideLine) {
+    // What this run appends starts on a line of its own. A file that holds
+    // the byte order mark alone has no line yet.
+    const std::string_view last(tail.bytes, tail.length);
+    if (!last.empty() && last.back() != '\n' && !(tail.size == last.size() && last == UTF8_MARK)) {
         std::fputc('\n', output);
     }
     // A UTF-8 report file starts with the mark that spreadsheets look for,

@@ -191,11 +191,19 @@ void adviseFile(const File& file, std::uint64_t bytes);
 /// opens draw on the walk's supply; without bound where they do not.
 std::size_t openFileLimit();
 
+// The size of a regular file appended to and its last bytes, up to three:
+// whether its last line is open, the report tells from them.
+struct FileTail {
+    std::uint64_t size = 0;
+    char bytes[3] = {};
+    std::size_t length = 0;  // none: empty, not appended to, or not to be read
+};
+
 /// Opens the report file as a text stream for writing ("w") or appending
 /// ("a"), without waiting for anything: a named pipe that no one reads fails
-/// at once. `endsInsideLine` tells whether a file appended to holds bytes
-/// after its last line end. Null on failure, with errno set.
-std::FILE* openOutputFile(const NativeChar* path, bool append, bool& endsInsideLine);
+/// at once. A file appended to gives its `tail`. Null on failure, with errno
+/// set.
+std::FILE* openOutputFile(const NativeChar* path, bool append, FileTail& tail);
 
 /// Puts a path into `out` as the report's bytes: as the system names it, or
 /// with `utf8` in UTF-8. False, with errno set, when it cannot be written

@@ -340,37 +340,34 @@ std::size_t openFileLimit() {
 
 namespace {
 
-// Whether the regular file open for writing as `fd`, which `path` names,
-// holds bytes after its last line end: it is read through a second open,
-// since the first may not read.
-bool lastLineOpen(const char* path, int fd) {
+// The tail of the regular file open for writing as `fd`, which `path` names:
+// it is read through a second open, since the first may not read.
+FileTail tailOf(const char* path, int fd) {
+    FileTail tail;
     struct stat written;
     struct stat read;
-    char tail[3] = {};
-    const off_t most = sizeof tail;
     if (fstat(fd, &written) != 0 || !S_ISREG(written.st_mode) || written.st_size == 0) {
-        return false;
+        return tail;
     }
-    const off_t length = std::min(written.st_size, most);
-    bool inside = false;
+    const off_t length = std::min<off_t>(written.st_size, sizeof tail.bytes);
     const int reader = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (reader >= 0 && fstat(reader, &read) == 0 && read.st_dev == written.st_dev &&
         read.st_ino == written.st_ino &&
-        pread(reader, tail, static_cast<std::size_t>(length), written.st_size - length) == length) {
-        // A file that holds the byte order mark alone has no line yet.
-        inside = tail[length - 1] != '\n' &&
-                 !(written.st_size == most && std::memcmp(tail, "\xEF\xBB\xBF", most) == 0);
+        pread(reader, tail.bytes, static_cast<std::size_t>(length), written.st_size - length) ==
+            length) {
+        tail.size = static_cast<std::uint64_t>(written.st_size);
+        tail.length = static_cast<std::size_t>(length);
     }
     if (reader >= 0) {
         close(reader);
     }
-    return inside;
+    return tail;
 }
 
 }  // namespace
 
-std::FILE* openOutputFile(const NativeChar* path, bool append, bool& endsInsideLine) {
-    endsInsideLine = false;
+std::FILE* openOutputFile(const NativeChar* path, bool append, FileTail& tail) {
+    tail = FileTail{};
     const int fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
                                   (append ? O_APPEND : O_TRUNC), 0666);
     if (fd < 0) {
@@ -385,7 +382,9 @@ std::FILE* openOutputFile(const NativeChar* path, bool append, bool& endsInsideL
         errno = error;
         return nullptr;
     }
-    endsInsideLine = append && lastLineOpen(path, fd);
+    if (append) {
+        tail = tailOf(path, fd);
+    }
     return stream;
 }
 

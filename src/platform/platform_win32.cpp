@@ -483,33 +483,30 @@ void closeFile(File& file) {
 
 namespace {
 
-// Whether the file on a disk that `path` names holds bytes after its last
-// line end: it is read through an open of its own, since the stream may not
-// read.
-bool lastLineOpen(const NativeChar* path) {
+// The tail of the file at `path`, through an open of its own for reading.
+FileTail tailOf(const NativeChar* path) {
+    FileTail tail;
     const HANDLE handle =
         CreateFileW(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return false;
+        return tail;
     }
     LARGE_INTEGER size{};
-    char tail[3] = {};
-    const DWORD most = sizeof tail;
     DWORD got = 0;
-    bool inside = false;
     if (GetFileType(handle) == FILE_TYPE_DISK && GetFileSizeEx(handle, &size) && size.QuadPart > 0) {
-        const DWORD length = static_cast<DWORD>(std::min<LONGLONG>(size.QuadPart, most));
+        const DWORD length =
+            static_cast<DWORD>(std::min<LONGLONG>(size.QuadPart, sizeof tail.bytes));
         const auto at = static_cast<std::uint64_t>(size.QuadPart - length);
         OVERLAPPED where{};
         where.Offset = static_cast<DWORD>(at);
         where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        // A file that holds the byte order mark alone has no line yet.
-        inside = ReadFile(handle, tail, length, &got, &where) && got == length &&
-                 tail[length - 1] != '\n' &&
-                 !(size.QuadPart == most && std::memcmp(tail, "\xEF\xBB\xBF", most) == 0);
+        if (ReadFile(handle, tail.bytes, length, &got, &where) && got == length) {
+            tail.size = static_cast<std::uint64_t>(size.QuadPart);
+            tail.length = length;
+        }
     }
     CloseHandle(handle);
-    return inside;
+    return tail;
 }
 
 }  // namespace
@@ -520,8 +517,8 @@ std::size_t openFileLimit() { return 2048; }
 
 // A named pipe here is opened as a client, which fails at once when no one
 // serves it.
-std::FILE* openOutputFile(const NativeChar* path, bool append, bool& endsInsideLine) {
-    endsInsideLine = false;
+std::FILE* openOutputFile(const NativeChar* path, bool append, FileTail& tail) {
+    tail = FileTail{};
     std::FILE* file = nullptr;
     // "w" and "a" alone: the runtime's default text mode stores "\n" as CR LF.
     const errno_t error = _wfopen_s(&file, path, append ? L"a" : L"w");
@@ -529,7 +526,9 @@ std::FILE* openOutputFile(const NativeChar* path, bool append, bool& endsInsideL
         errno = error != 0 ? error : EINVAL;
         return nullptr;
     }
-    endsInsideLine = append && lastLineOpen(path);
+    if (append) {
+        tail = tailOf(path);
+    }
     return file;
 }
 
