@@ -316,9 +316,9 @@ def cases(S):
 
     def expand(text):
         return text.replace("\n", S.nl).encode("latin-1")
-    kinds = {"k/short.gb": rom("SHORT")[:4095], "k/empty.gb": b"", "k/rom.gb": rom('A"B,C\xc4'),
+    kinds = {"k/short.gb": rom("SHORT")[:4095], "k/empty.gb": b"", "k/rom.gb": rom('A"B,C\xc4\n\rD'),
              "k/big.gb": Sparse(rom("BIG"), 64 << 20)}
-    kinds_rows = row(P("k/rom.gb"), 'A"B,C\xc4') + row(P("k/big.gb"), "BIG")
+    kinds_rows = row(P("k/rom.gb"), 'A"B,C\xc4\n\rD') + row(P("k/big.gb"), "BIG")
     names = ['"', '""', 'a"b""c', ",", "a,b,,c", "\t", "line\nbreak", "\r\n", "cr\rlf", '"\n",',
              "\xc3\x28", "\xed\xa0\x80", "\xff\xfe", " ", "-input", "%s%n%%"]
     names += ["b%c.gb" % c for c in range(1, 256) if c != ord("/")]
@@ -475,7 +475,7 @@ def cases(S):
              "k/pipe.gb": FIFO, "k/socket.gb": SOCKET, "k/dangling.gb": Link("missing.gb"),
              "k/file-link.gb": Link("rom.gb"), "k/sub/inner.gb": rom("INNER"), "k/dir-link": Link("sub"),
              "k/zeros.gb": Link("/dev/zero"), "k/mem.gb": Link("/proc/self/mem")}), only="posix",
-             out=HEADER + kinds_rows + row("k/file-link.gb", 'A"B,C\xc4') + row("k/sub/inner.gb", "INNER")
+             out=HEADER + kinds_rows + row("k/file-link.gb", 'A"B,C\xc4\n\rD') + row("k/sub/inner.gb", "INNER")
              + row("k/dir-link/inner.gb", "INNER"), sort_err=True,
              err=messages("Not able to read at least 4 KiB from file k/%s. This file is probably not"
                           " a GB ROM.\n", ["short.gb", "empty.gb", "pipe.gb", "socket.gb",
