@@ -201,13 +201,21 @@ def cut_short(all_rows):
     return Check(test)
 
 
-def archive(*members):
-    """A ZIP archive made by Python's zipfile from (name, bytes[, method])."""
+def archive(*members, comment=b""):
+    """A ZIP archive made by Python's zipfile from (name, bytes[, method]);
+    a name may be a ZipInfo, to give the member a comment."""
     out = io.BytesIO()
     with zipfile.ZipFile(out, "w") as z:
         for name, data, *method in members:
             z.writestr(name, data, compress_type=method[0] if method else zipfile.ZIP_DEFLATED)
+        z.comment = comment
     return out.getvalue()
+
+
+def noted(name, comment):
+    info = zipfile.ZipInfo(name)
+    info.comment = comment
+    return info
 
 
 def central(data, k, at, value):
@@ -306,6 +314,8 @@ def cases(S):
     stdout_full = "Failed to write to stdout: %s\n" % ENOSPC
     refused = "Failed to write header to the output file: %s\n" % ENOSPC
     search = deep(S, "over", 258)
+    too_deep = ('Failed to append path segment "*" to "%s%s": %s\nFailed to prepare search path for'
+                ' input path %s' % (S.a(search), S.sep, ERANGE, S.a(search)))
     limit = deep(S, "limit", 241)
     edge = limit + "/" + "f" * (259 - len(S.a(limit)) - 4) + ".gb"
     far = "f" * (260 - len(S.a(limit)) - 4) + ".gb"
@@ -332,8 +342,8 @@ def cases(S):
     hashed = valid("HASHED", 40960)
     dump_a, dump_b, dump_c, dump_d = (rom(title, 8192) for title in ("ALPHA", "BRAVO", "CHARLIE", "DELTA"))
     usage = Check(lambda d, S: None if d.startswith(b"Usage: cartolog") and b"-verify" in d else "usage")
-    utf8_tree = {"u/caf\xc3\xa9.gb": rom("T\xc4", at_0x14B=0x8F)}
-    utf8_rows = HEADER + row(P("u/caf\xc3\xa9.gb"), "T\xc3\x84",
+    utf8_tree = {"u/caf\xc3\xa9.gb": rom('T"\xc4', at_0x14B=0x8F)}
+    utf8_rows = HEADER + row(P("u/caf\xc3\xa9.gb"), 'T"\xc3\x84',
                              '"","I\xe2\x80\x99Max","None","No","MBC1","64","0","Worldwide","0"')
     mixed = {"mix/%04d%s" % (i, ".gb" if i % 2 else ""): rom("M%d" % i) if i % 2 else b"x"
              for i in range(3000)}
@@ -343,7 +353,11 @@ def cases(S):
     zips = {"z/set.zip": zipped, "z/UPPER.ZIP": archive(("up.gb", rom("UP"))), "z/plain.gb": rom("PLAIN"),
             "z/junk.zip": rom("JUNK"), "z/cut.zip": zipped[:len(zipped) // 2],
             "z/broken.zip": zipped[:-6] + struct.pack("<I", 0xFFFFFF00) + zipped[-2:],
-            "z/wide.zip": zip64("in64.gb", rom("WIDE")), "z/wider.zip": zip64("in64.gb", rom("WIDER", 9000), 8),
+            "z/wide.zip": zip64("in64.gb", rom("WIDE")),
+            # Comments: a member's own, and the archive's holding an end
+            # record's signature whose comment would run past the end.
+            "z/notes.zip": archive((noted("a.gb", b"a member's note"), rom("NOTED")), ("b.gb", rom("AFTER")),
+                                   comment=b"PK\5\6" + bytes(16) + b"\xff\xffthe end"), "z/wider.zip": zip64("in64.gb", rom("WIDER", 9000), 8),
             # Larger than one read of the reader: its windows are filled anew.
             "z/large.zip": archive(*[("%d.gb" % i, rom("L%d" % i) + os.urandom(30000), zipfile.ZIP_STORED)
                                      for i in range(4)]),
@@ -358,7 +372,7 @@ def cases(S):
         return row(P("z/" + path) + mark + member, title)
     zip_rows = HEADER + "".join(zip_row(name, title) for name, title in (
         ("set.zip#one.gb", "ONE"), ("set.zip#sub/two.gb", "TWO"), ('set.zip#q"u,o \xc3\xa9.gb', "QUOTE"),
-        ("UPPER.ZIP#up.gb", "UP"), ("plain.gb", "PLAIN"), ("wide.zip#in64.gb", "WIDE"),
+        ("UPPER.ZIP#up.gb", "UP"), ("plain.gb", "PLAIN"), ("notes.zip#a.gb", "NOTED"), ("notes.zip#b.gb", "AFTER"), ("wide.zip#in64.gb", "WIDE"),
         ("wider.zip#in64.gb", "WIDER"), ("odd.zip#ok.gb", "OK"))) + "".join(
         zip_row("large.zip#%d.gb" % i, "L%d" % i) for i in range(4))
     zip_err = (not_rom(P("z/set.zip") + "#note.txt")
@@ -448,9 +462,7 @@ def cases(S):
         Case("entry path of 259 characters", ["-input", S.a("limit"), "-recursive", "-nofile"],
              {edge: rom("EDGE")}, out=HEADER + row(S.a(edge), "EDGE")),
         Case("search path of 260 characters", ["-input", S.a("over"), "-recursive", "-nofile"],
-             {search: DIR}, out=HEADER, status=1,
-             err='Failed to append path segment "*" to "%s%s": %s\nFailed to prepare search path for'
-                 ' input path %s' % (S.a(search), S.sep, ERANGE, S.a(search))),
+             {search: DIR}, out=HEADER, status=1, err=too_deep),
         # A sibling is read only if it is listed before the deep directory.
         Case("entry path of 260 characters ends every level", ["-input", S.a("limit"), "-recursive",
              "-nofile"], {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z")},
@@ -515,6 +527,10 @@ def cases(S):
              err=stdout_full, status=1, needs=("/dev/full",)),
         *[Case("full device mid-walk -output " + " ".join(extra), ["-input", "roms", "-output", full]
                + extra, many, err=refused, status=1, needs=("/dev/full",)) for extra in ([], ["-headless"])],
+        # The rows lost are told also when the walk has failed.
+        Case("a walk that fails onto a full device", ["-input", S.a("over"), "-recursive", "-output", full],
+             {search: DIR}, err=too_deep + "Failed to write to output file %s: %s\n" % (full, ENOSPC), status=1,
+             needs=("/dev/full",)),
         Case("full stdout mid-walk", ["-input", "roms", "-nofile"], many, stdout="/dev/full",
              err=refused, status=1, needs=("/dev/full",)),
         Case("full file mid-walk, stdout whole rows", ["-input", "roms", "-output", full, "-stdout"],
@@ -651,7 +667,7 @@ def cases(S):
           for what, dat, message in (
               ("missing", None, ENOENT), ("XML", b"<datafile>\n<game name='x'>\n</datafile>", "line 3: mismatched tag"),
               ("parentheses", b'game (\n name "x" rom ( size 1 crc 01234567 )', "line 1: unbalanced parentheses"),
-              ("size", b'game ( name "x"\n rom ( size 1k crc 01234567 ) )', "line 2: size is not a number"),
+              ("size", b'game ( name "two\nlines"\n rom ( size 1k crc 01234567 ) )', "line 3: size is not a number"),
               ("hash", b'game ( name "x"\n rom ( size 1 crc 0123456 ) )', "line 2: crc is not 8 hexadecimal digits"))],
         Case("a DAT larger than memory", ["-input", "roms", "-dat", "big.dat"],
              dict(top, **{"big.dat": Sparse(b'clrmamepro ( name "x" )\n', 2 << 30)}), memory=1 << 30,
@@ -678,15 +694,20 @@ def cases(S):
                  ("a/1.gb", "ONE"), ("b/2.gb", "TWO"), ("c/3.gb", "THREE"))),
              err=cannot_list(P("k/b/locked"), "EACCES")),
         # Its siblings, listed before or after it, keep their full paths.
+        # A missing row has as many columns as -verify gives the others.
         Case("-keepgoing past a folder that cannot be read, then -missing", ["-input", "k", "-recursive",
-             "-nofile", "-keepgoing", "-dat", "k.dat", "-missing"],
+             "-nofile", "-keepgoing", "-verify", "-dat", "k.dat", "-missing"],
              {"k/a/1.gb": rom("ONE"), "k/b/locked/x.gb": rom("X"),
               "k.dat": xml_dat(("One", "1.gb", dat_of(rom("ONE"))), ("X", "x.gb", dat_of(rom("X"))))},
              locked=("k/b/locked",), only="posix", status=1, program="tools/cartolog",
-             out=HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n"
-             + row("k/a/1.gb", "ONE", checks=tuple(identity(rom("ONE"))) + ("One", "1.gb", "Good"))
-             + ",".join(['""'] * 11 + [q(f) for f in identity(rom("X")) + ["X", "x.gb", "Missing"]]) + "\n",
+             out=VERIFY_HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n"
+             + row("k/a/1.gb", "ONE", checks=("Invalid",) * 3 + tuple(identity(rom("ONE"))) + ("One", "1.gb", "Good"))
+             + ",".join(['""'] * 14 + [q(f) for f in identity(rom("X")) + ["X", "x.gb", "Missing"]]) + "\n",
              err=cannot_list(P("k/b/locked"), "EACCES")),
+        # A walk that ends early has no missing rows: what it did not reach may be there.
+        Case("no -missing rows after a walk that ended early", ["-input", "missing", "-nofile", "-dat", "k.dat",
+             "-missing"], {"k.dat": xml_dat(("X", "x.gb", dat_of(rom("X"))))}, status=1,
+             out=HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n", err=cannot_list("missing")),
         Case("-keepgoing past a path too long", ["-input", S.a("limit"), "-recursive", "-nofile", "-keepgoing"],
              {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z"), **{limit + "/%d.gb" % i: rom("S%d" % i)
                                                                      for i in range(8)}},
@@ -778,17 +799,17 @@ def cases(S):
         # Names without the archive's UTF-8 flag are code page 437; a flagged
         # name that is not UTF-8 gets U+FFFD; a zero byte spoils a name.
         Case("-zip -utf8 names", ["-input", "z", "-zip", "-nofile", "-utf8", "-headless"],
-             {"z/n.zip": raw_zip([(b"caf\x82.gb", rom("CP")), (b"caf\xc3\xa9.gb", rom("U8"), 0x800),
+             {"z/n.zip": raw_zip([(b"\x80af\x82.gb", rom("CP")), (b"caf\xc3\xa9.gb", rom("U8"), 0x800),
                                   (b"bad\xff\xc3.gb", rom("BAD"), 0x800), (b"nul\0x.gb", rom("NUL"))])},
              out="".join(zip_row(name, title) for name, title in (
-                 ("n.zip#caf\xc3\xa9.gb", "CP"), ("n.zip#caf\xc3\xa9.gb", "U8"),
+                 ("n.zip#\xc3\x87af\xc3\xa9.gb", "CP"), ("n.zip#caf\xc3\xa9.gb", "U8"),
                  ("n.zip#bad\xef\xbf\xbd\xef\xbf\xbd.gb", "BAD"))),
              err="Failed to read ZIP entry %s#nul: damaged entry name\n" % P("z/n.zip")),
 
         # Control bytes never reach a terminal; files and pipes keep them.
         Case("a terminal sees no escape sequence", ["-input", "t", "-nofile", "-headless"],
-             {"t/\x1b]0;x\x07.gb": rom("T\x1b[2J"), "t/\x1b[31m": b"short"}, streams={"tty": "stdout"},
-             out=row(P("t/?]0;x?.gb"), "T?[2J"), err=not_rom(P("t/\x1b[31m")), only="posix"),
+             {"t/\x1b]0;x\x07.gb": rom('T"\x1b[2J'), "t/\x1b[31m": b"short"}, streams={"tty": "stdout"},
+             out=row(P("t/?]0;x?.gb"), 'T"?[2J'), err=not_rom(P("t/\x1b[31m")), only="posix"),
         Case("a terminal sees no escape sequence in messages", ["-input", "t", "-nofile", "-headless"],
              {"t/\x1b[31m\x9b2J\xc2\x9d": b"short"}, streams={"tty": "stderr"},
              err=not_rom(P("t/?[31m?2J?")), only="posix"),

@@ -45,7 +45,9 @@ SEEDS = {
     "header": [image({0: b"roms/demo.gb", 0x134: b"DEMO", 0x147: b"\1\1\0\1"}),
                image({0: b"a/b.gbc", 0x134: b"COLORTITLEXAB12\x80", 0x147: b"\x1b"}),
                image({0: b'dir/"odd", \xe9\xff\n.gb', 0x134: b'A"B,C\nD', 0x14b: b"\x8f"}),
-               image({0: b"n.gb", 0x144: b"01", 0x14b: b"\x33"}), VALID],
+               image({0: b"n.gb", 0x144: b"01", 0x14b: b"\x33"}), VALID,
+               # The ends of the size tables.
+               image({0: b"8m.gb", 0x148: b"\x08\x01"}), image({0: b"9.gb", 0x148: b"\x09\x05"})],
     "args": [b"\0".join(p) for p in ([b"-input", b"roms", b"-output", b"out.csv"],
                                       [b"-recursive", b"-stdout", b"-headless", b"-append",
                                        b"-nofile", b"-gui", b"-stdout"],
