@@ -365,7 +365,9 @@ def cases(S):
             # local header lies past the end.
             "z/odd.zip": central(central(central(archive(
                 ("secret.gb", rom("S")), ("bad.gb", rom("B"), zipfile.ZIP_STORED), ("bz.gb", rom("BZ"), zipfile.ZIP_BZIP2),
-                ("ok.gb", rom("OK")), ("far.gb", rom("FAR"))), 0, 8, 1), 1, 10, 8), 4, 42, 0xFFFF)}
+                ("ok.gb", rom("OK")), ("far.gb", rom("FAR"))), 0, 8, 1), 1, 10, 8), 4, 42, 0xFFFF),
+            # Its data would run 64 KiB past the end.
+            "z/long.zip": central(archive(("long.gb", rom("LONG"), zipfile.ZIP_STORED)), 0, 22, 1)}
     def zip_row(name, title):
         """The separator is the system's up to "#", the archive's after it."""
         path, mark, member = name.partition("#")
@@ -380,7 +382,8 @@ def cases(S):
                + "Failed to read ZIP archive %s: damaged central directory\n" % P("z/broken.zip")
                + "".join("Failed to read ZIP entry %s#%s\n" % (P("z/odd.zip"), text) for text in (
                    "secret.gb: encrypted", "bad.gb: data does not inflate", "far.gb: damaged local header",
-                   "bz.gb: compression method 12 is not supported")))
+                   "bz.gb: compression method 12 is not supported"))
+               + "Failed to read ZIP entry %s#long.gb: damaged local header\n" % P("z/long.zip"))
     # With -verify an entry is read whole, to 8 MiB; past that, and a bomb of
     # zeros, Unknown.
     zip_verified = VERIFY_HEADER + "".join(
