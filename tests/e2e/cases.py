@@ -391,7 +391,7 @@ def cases(S):
             ("good.gb", "GOOD", ("Valid",) * 3), ("8m.gb", "EIGHT", ("Valid",) * 3),
             ("over.gb", "OVER", ("Valid", "Valid", "Unknown")))) + row(
         P("v/set.zip#zeros.gb"), "", '"","None","None","No","ROM ONLY","32","0","Japan","0"',
-        ("Invalid", "Invalid", "Unknown"))
+        ("Invalid", "Invalid", "Unknown")) + row(P("v/set.zip#cut.gb"), "CUT", checks=("Valid", "Valid", "Unknown"))
     listed = [("t.gb", "REAL"), ("t.gb ", "SPACE"), ("u.gb.", "DOT"), ("aux", "AUX"),
               ("nul.gb", "NUL"), ("con.gb", "CON"), ("sub./s.gb", "SUB")]
     listed_tree = {"w/" + name: rom(title) for name, title in listed}
@@ -778,8 +778,11 @@ def cases(S):
         Case("-zip", ["-input", "z", "-zip", "-nofile"], zips, out=zip_rows, err=zip_err, sort_err=True,
              twin={"CARTOLOG_LOOKAHEAD": "on"}),
         Case("-zip -verify", ["-input", "v", "-zip", "-verify", "-output", "v.csv"],
-             {"v/set.zip": archive(("good.gb", valid("GOOD")), ("8m.gb", valid("EIGHT", 8 << 20)),
-                                   ("over.gb", valid("OVER", (8 << 20) + 1)), ("zeros.gb", bytes(64 << 20)))},
+             # The last member's data is cut to 16 KiB: it inflates past its
+             # first 4 KiB, not to its end.
+             {"v/set.zip": central(archive(("good.gb", valid("GOOD")), ("8m.gb", valid("EIGHT", 8 << 20)),
+                                           ("over.gb", valid("OVER", (8 << 20) + 1)), ("zeros.gb", bytes(64 << 20)),
+                                           ("cut.gb", valid("CUT") + os.urandom(32768))), 4, 20, 0x4000)},
              files={"v.csv": zip_verified}),
         Case("without -zip a .zip is a file", ["-input", "z", "-nofile"], {"z/x.zip": rom("X")},
              out=HEADER + row(P("z/x.zip"), "X")),
