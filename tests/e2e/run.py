@@ -148,6 +148,9 @@ def run_case(case, options, root):
         if "tty" in case.streams:
             master, slave = pty.openpty()
             streams[special] = slave
+            # "both": standard output on the same terminal, its bytes among stderr's.
+            if case.streams.get("both"):
+                streams["stdout"] = slave
         elif special:
             streams[special] = subprocess.PIPE
         def prepare():
@@ -180,7 +183,7 @@ def run_case(case, options, root):
         got = {}
         for name in ("stdout", "stderr"):
             # A device given for standard output keeps what it was given.
-            if name == special or (name == "stdout" and case.stdout.startswith("/")):
+            if name == special or (name == "stdout" and (case.stdout.startswith("/") or "both" in case.streams)):
                 got[name] = seen if name == special else b""
             else:
                 streams[name].seek(0)
