@@ -554,6 +554,12 @@ def cases(S):
                out=Check(lambda d, S: None if all(b"a.gb" in line for line in d.split(b"\n")[1:-1]) else "odd row"),
                err=loop_check)
           for name, target in (("l", "."), ("sub/up", ".."))],
+        # A listing that fails part way loses the rest of the folder: told, status 1.
+        Case("a listing that fails part way", ["-input", "half", "-nofile", "-headless"],
+             {"half/%d.gb" % i: rom("R%d" % i) for i in range(6)}, fault="half:broken", status=1,
+             out=Check(lambda d, S: None if d.count(b"\n") < 6 and d.count(b'"half/') == d.count(b"\n")
+                       else "rows: %r" % d),
+             err="Failed to read all ROM files from half: %s\n" % os.strerror(errno.EIO)),
         *[Case("file %s between listing and read" % what, ["-input", "roms", "-nofile"],
                {"roms/a.gb": rom("ALPHA"), "roms/b.gb": rom("B"), "roms/c.gb": rom("C")},
                fault="b.gb:" + what, out=HEADER + row("roms/a.gb", "ALPHA") + row("roms/c.gb", "C"),

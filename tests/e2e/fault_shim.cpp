@@ -11,6 +11,9 @@
 // the look-ahead's, and holds the walk's own open of the file until then.
 // "NAME:not-owner" refuses every open of NAME that asks to leave its access
 // time alone, as the system does for a file that is not the user's own.
+// "NAME:broken": the listing of the directory NAME fails, as on a damaged
+// disk, once it has given three entries.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +34,8 @@ using OpenAt = int (*)(int, const char*, int, ...);
 std::atomic<bool> struck{false};
 // The descriptor of the file that "cut" or "ioerror" strikes at its reads.
 std::atomic<int> readsStruck{-1};
+// The descriptor of the directory whose listing "broken" strikes.
+std::atomic<int> listingStruck{-1};
 // Held while a fault strikes: another thread's open of the same file waits
 // until the fault is complete, as if it had been struck in one step.
 std::mutex striking;
@@ -58,7 +63,7 @@ std::string_view actionFor(const char* path) {
 void strike(int dirfd, const char* path) {
     std::string_view action = actionFor(path);
     if (action.empty() || action == "not-owner" || action == "emfile" || action == "cut" ||
-        action == "ioerror") {
+        action == "ioerror" || action == "broken") {
         return;
     }
     if (action.ends_with(":ahead")) {
@@ -158,5 +163,20 @@ extern "C" int open(const char* path, int flags, ...) {
         return -1;
     }
     strike(AT_FDCWD, path);
-    return realOpenAt()(AT_FDCWD, path, flags, mode);
+    const int fd = realOpenAt()(AT_FDCWD, path, flags, mode);
+    if (actionFor(path) == "broken") {
+        listingStruck = fd;
+    }
+    return fd;
+}
+
+extern "C" dirent* readdir(DIR* dir) {
+    using Readdir = dirent* (*)(DIR*);
+    static const auto real = reinterpret_cast<Readdir>(dlsym(RTLD_NEXT, "readdir"));
+    static std::atomic<int> given{0};
+    if (dirfd(dir) == listingStruck && given++ == 3) {
+        errno = EIO;
+        return nullptr;
+    }
+    return real(dir);
 }
