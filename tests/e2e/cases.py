@@ -356,10 +356,11 @@ def cases(S):
             "z/junk.zip": rom("JUNK"), "z/cut.zip": zipped[:len(zipped) // 2],
             "z/broken.zip": zipped[:-6] + struct.pack("<I", 0xFFFFFF00) + zipped[-2:],
             "z/wide.zip": zip64("in64.gb", rom("WIDE")),
+            "z/wider.zip": zip64("in64.gb", rom("WIDER", 9000), 8),
             # Comments: a member's own, and the archive's holding an end
             # record's signature whose comment would run past the end.
             "z/notes.zip": archive((noted("a.gb", b"a member's note"), rom("NOTED")), ("b.gb", rom("AFTER")),
-                                   comment=b"PK\5\6" + bytes(16) + b"\xff\xffthe end"), "z/wider.zip": zip64("in64.gb", rom("WIDER", 9000), 8),
+                                   comment=b"PK\5\6" + bytes(16) + b"\xff\xffthe end"),
             # Larger than one read of the reader: its windows are filled anew.
             "z/large.zip": archive(*[("%d.gb" % i, rom("L%d" % i) + os.urandom(30000), zipfile.ZIP_STORED)
                                      for i in range(4)]),
@@ -378,7 +379,8 @@ def cases(S):
         return row(P("z/" + path) + mark + member, title)
     zip_rows = HEADER + "".join(zip_row(name, title) for name, title in (
         ("set.zip#one.gb", "ONE"), ("set.zip#sub/two.gb", "TWO"), ('set.zip#q"u,o \xc3\xa9.gb', "QUOTE"),
-        ("UPPER.ZIP#up.gb", "UP"), ("plain.gb", "PLAIN"), ("notes.zip#a.gb", "NOTED"), ("notes.zip#b.gb", "AFTER"), ("wide.zip#in64.gb", "WIDE"),
+        ("UPPER.ZIP#up.gb", "UP"), ("plain.gb", "PLAIN"), ("notes.zip#a.gb", "NOTED"),
+        ("notes.zip#b.gb", "AFTER"), ("wide.zip#in64.gb", "WIDE"),
         ("wider.zip#in64.gb", "WIDER"), ("odd.zip#ok.gb", "OK"))) + "".join(
         zip_row("large.zip#%d.gb" % i, "L%d" % i) for i in range(4))
     zip_err = (not_rom(P("z/set.zip") + "#note.txt")
