@@ -357,6 +357,10 @@ def cases(S):
             "z/broken.zip": zipped[:-6] + struct.pack("<I", 0xFFFFFF00) + zipped[-2:],
             "z/wide.zip": zip64("in64.gb", rom("WIDE")),
             "z/wider.zip": zip64("in64.gb", rom("WIDER", 9000), 8),
+            # Its ZIP64 field lacks the offset that its record marks as there.
+            "z/narrow.zip": zip64("in64.gb", rom("NARROW")).replace(struct.pack("<HH", 1, 24), struct.pack("<HH", 1, 16)),
+            # Its one record's comment would run past the directory's end.
+            "z/remark.zip": central(archive(("c.gb", rom("REMARK"))), 0, 32, 40),
             # Comments: a member's own, and the archive's holding an end
             # record's signature whose comment would run past the end.
             "z/notes.zip": archive((noted("a.gb", b"a member's note"), rom("NOTED")), ("b.gb", rom("AFTER")),
@@ -385,7 +389,8 @@ def cases(S):
         zip_row("large.zip#%d.gb" % i, "L%d" % i) for i in range(4))
     zip_err = (not_rom(P("z/set.zip") + "#note.txt")
                + messages("Failed to read ZIP archive %s: no central directory\n", [P("z/junk.zip"), P("z/cut.zip")])
-               + "Failed to read ZIP archive %s: damaged central directory\n" % P("z/broken.zip")
+               + messages("Failed to read ZIP archive %s: damaged central directory\n",
+                          [P("z/broken.zip"), P("z/narrow.zip"), P("z/remark.zip")])
                + "".join("Failed to read ZIP entry %s#%s\n" % (P("z/odd.zip"), text) for text in (
                    "secret.gb: encrypted", "bad.gb: data does not inflate", "far.gb: damaged local header",
                    "bz.gb: compression method 12 is not supported"))
