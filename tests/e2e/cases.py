@@ -343,6 +343,11 @@ def cases(S):
             ("8m.gb", "EIGHT", ("Valid",) * 3), ("over.gb", "OVER", ("Valid", "Valid", "Unknown"))))
     hashed = valid("HASHED", 40960)
     dump_a, dump_b, dump_c, dump_d = (rom(title, 8192) for title in ("ALPHA", "BRAVO", "CHARLIE", "DELTA"))
+    # A name that is not UTF-8, and names longer than any row's fixed fields.
+    cafe, lost = "Caf\xe9 " + "x" * 1000, "Lost " * 1000
+    audit = HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n" + row(
+        P("d/a.gb"), "ALPHA", checks=tuple(identity(dump_a)) + ("Caf\xef\xbf\xbd " + "x" * 1000, "a.gb", "Good")) + ",".join(
+        ['""'] * 11 + [q(f) for f in identity(rom("LOST"))[:2] + ["", "", lost, "lost.gb", "Missing"]]) + "\n"
     usage = Check(lambda d, S: None if d.startswith(b"Usage: cartolog") and b"-verify" in d else "usage")
     utf8_tree = {"u/caf\xc3\xa9.gb": rom('T"\xc4', at_0x14B=0x8F)}
     utf8_rows = HEADER + row(P("u/caf\xc3\xa9.gb"), 'T"\xc3\x84',
@@ -685,6 +690,13 @@ def cases(S):
              + "".join(",".join(['""'] * 11 + [q(f) for f in fields]) + "\n" for fields in (
                  identity(dump_b)[:3] + ["0" * 40, "Bravo", "b.gb", "Missing"],  # a CRC-32 alone is no match
                  identity(rom("GONE"))[:2] + ["", identity(rom("GONE"))[3], "Gone", "gone.gb", "Missing"]))),
+        # The rows of -missing reach the file too; -hash beside -dat changes nothing.
+        Case("-dat -missing -hash -utf8 to a file and standard output", ["-input", "d", "-hash", "-utf8", "-dat",
+             "t.dat", "-missing", "-output", "o.csv", "-stdout"],
+             {"d/a.gb": dump_a, "t.dat": ('game ( name "%s" rom ( name "a.gb" size %s crc %s ) )\n'
+                                          'game ( name "%s" rom ( name "lost.gb" size %s crc %s ) )\n' % (
+                 cafe, *identity(dump_a)[:2], lost, *identity(rom("LOST"))[:2])).encode("latin-1")},
+             out=audit, files={"o.csv": [MARK, audit]}),
         *[Case("a bad DAT: " + what, ["-input", "roms", "-output", "report.csv", "-stdout", "-dat", "bad.dat"],
                dict(top, **kept, **({"bad.dat": dat} if dat else {})), status=1,
                err="Failed to read DAT file bad.dat: %s\n" % message)
@@ -700,15 +712,20 @@ def cases(S):
              err="'missing' lists the ROMs of a DAT file: give one with 'dat'.\n"),
 
         # -romsonly: rows only for what the console would start.
-        Case("-romsonly", ["-input", "r", "-romsonly", "-verify", "-zip", "-nofile"],
-             {"r/good.gb": valid("GOOD"), "r/readme.txt": b"Failed instructions\n" * 300,
-              "r/blank.sav": bytes(8192), "r/output.csv": (HEADER + row("r/good.gb", "GOOD") * 80).encode(),
-              "r/set.zip": archive(("in.gb", valid("IN")), ("notes.txt", b"x" * 5000))},
-             out=VERIFY_HEADER + row(P("r/good.gb"), "GOOD", checks=("Valid",) * 3)
-             + row(P("r/set.zip#in.gb"), "IN", checks=("Valid",) * 3), sort_err=True,
-             err="".join("The logo or header checksum of file %s does not hold. This file is probably"
-                         " not a GB ROM.\n" % P("r/" + name) for name in (
-                             "readme.txt", "blank.sav", "output.csv", "set.zip#notes.txt"))),
+        # Each check alone refuses an image, with -verify or without.
+        *[Case(" ".join(["-romsonly"] + verify), ["-input", "r", "-romsonly", "-zip", "-nofile"] + verify,
+               {"r/good.gb": valid("GOOD"), "r/readme.txt": b"Failed instructions\n" * 300,
+                "r/blank.sav": bytes(8192), "r/output.csv": (HEADER + row("r/good.gb", "GOOD") * 80).encode(),
+                "r/logo.gb": valid("LOGO", spoil="logo"), "r/header.gb": valid("HEADER", spoil="header"),
+                "r/set.zip": archive(("in.gb", valid("IN")), ("notes.txt", b"x" * 5000),
+                                     ("header.gb", valid("HEADER", spoil="header")))},
+               out=(VERIFY_HEADER if verify else HEADER) + row(P("r/good.gb"), "GOOD", checks=checks)
+               + row(P("r/set.zip#in.gb"), "IN", checks=checks), sort_err=True,
+               err="".join("The logo or header checksum of file %s does not hold. This file is probably"
+                           " not a GB ROM.\n" % P("r/" + name) for name in (
+                               "readme.txt", "blank.sav", "output.csv", "logo.gb", "header.gb",
+                               "set.zip#notes.txt", "set.zip#header.gb")))
+          for verify, checks in ((["-verify"], ("Valid",) * 3), ([], ()))],
         # -keepgoing: past a folder that cannot be listed, a path too long and
         # a link back up, each reported, the status 1 at the end.
         Case("-keepgoing past a folder that cannot be read", ["-input", "k", "-recursive", "-nofile", "-keepgoing"],
@@ -873,4 +890,8 @@ def cases(S):
              {"roms/\u0100.gb".encode(): rom("WIDE")}, out=HEADER, status=1, only="windows",
              err="Failed to convert filename roms\\?.gb to a multibyte representation.: %s\n"
                  % EILSEQ),
+        Case("-keepgoing past a name beyond FF", ["-input", "roms", "-nofile", "-keepgoing"],
+             {"roms/\u0100.gb".encode(): rom("WIDE"), "roms/z.gb": rom("Z")}, out=HEADER + row("roms\\z.gb", "Z"),
+             status=1, only="windows",
+             err="Failed to convert filename roms\\?.gb to a multibyte representation.: %s\n" % EILSEQ),
     ]

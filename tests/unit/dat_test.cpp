@@ -89,11 +89,20 @@ TEST(Dat, MatchingByContentsInDatOrder) {
                   "rom ( name 5 size 8192 crc 11111111 ) rom ( name 6 size 4096 )\n" +
                   "rom ( name 7 size 4096 crc 11111111 )\n" +
                   "rom ( name 8 size 4096 crc 11111111 md5 " + std::string(32, 'f') + " ) )");
+    // Enough entries alike that only the order of loading tells them apart.
+    for (int i = 0; i < 40; ++i) {
+        load(set, "game ( rom ( name later " + same + " ) )");
+    }
     DatRom file = set.roms[0];  // gives every hash
     const DatRom* match = matchFile(set, 4096, 0x11111111, file.md5, file.sha1);
     ASSERT_NE(match, nullptr);
     EXPECT_EQ(datText(set, match->name), "1");
     file.sha1[19] ^= 1;  // now only the entry that gives no hashes agrees
+    match = matchFile(set, 4096, 0x11111111, file.md5, file.sha1);
+    ASSERT_NE(match, nullptr);
+    EXPECT_EQ(datText(set, match->name), "7");
+    file.sha1[19] ^= 1;
+    file.md5[15] ^= 1;  // an MD5 that differs in its last byte
     match = matchFile(set, 4096, 0x11111111, file.md5, file.sha1);
     ASSERT_NE(match, nullptr);
     EXPECT_EQ(datText(set, match->name), "7");
@@ -104,7 +113,7 @@ TEST(Dat, MatchingByContentsInDatOrder) {
     for (const DatRom& rom : set.roms) {
         kinds += rom.found ? 'F' : canMatch(rom) ? 'M' : 'N';
     }
-    EXPECT_EQ(kinds, "FMFNMNFM");
+    EXPECT_EQ(kinds, "FMFNMNFM" + std::string(40, 'F'));
 }
 
 TEST(Dat, FaultsNamedByLineAndNothingKept) {
@@ -127,6 +136,9 @@ TEST(Dat, FaultsNamedByLineAndNothingKept) {
         {"game ( name g )\n)", 2, "unbalanced parentheses"},
         {"game (\n name \"g )\n)\n", 2, "unterminated string"},
         {"game ( name )", 1, "a key has no value"},
+        {"game (\n name\n)", 2, "a key has no value"},
+        {"game (\n name\n", 1, "unbalanced parentheses"},
+        {"clrmamepro (\n name \"x\"\n", 1, "unbalanced parentheses"},
         {"name,size\nx,1\n", 1, "not a datafile"},
         {"<?xml version=\"1.0\"?>\n<html/>", 2, "not a datafile"},
         {good + "\n<rom name=\"x\" size=\"+1\"/>", 2, "size is not a number"},
