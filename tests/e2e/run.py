@@ -45,6 +45,12 @@ class System:
                                   "dosdevices")
             letter = next(c for c in "qrstuvwxy" if not os.path.lexists(os.path.join(drives, c + ":")))
             self.drive, self.drive_link = letter.upper() + ":", os.path.join(drives, letter + ":")
+        # The tree's root as a share, \\cartolog-e2e\NAME: a link in wine's
+        # folder of servers, named for this run, made once for every case.
+        self.share, self.share_link = "", ""
+        if windows:
+            name = os.path.basename(os.path.dirname(root))
+            self.share, self.share_link = "\\\\cartolog-e2e\\" + name, os.path.join(drives, "unc", "cartolog-e2e", name)
 
     def p(self, relative):
         """A path below the working directory, with the system's separator."""
@@ -283,6 +289,9 @@ def main():
     os.chmod(base, 0o755)  # for the cases that run as another user
     root = os.path.join(base, "t")
     system = System(bool(options.wine), root)
+    if system.share_link:
+        os.makedirs(os.path.dirname(system.share_link), exist_ok=True)
+        os.symlink(root, system.share_link)
     try:
         for case in table.cases(system):
             # Under a wrapper the program is not the running executable.
@@ -308,6 +317,8 @@ def main():
                 print("FAIL %s\n  %s" % (case.name, "\n  ".join(problems)), flush=True)
     finally:
         shutil.rmtree(base, ignore_errors=True)
+        if system.share_link:
+            os.unlink(system.share_link)
     print("%d cases, %d failed" % (ran, failed))
     return 1 if failed or not ran else 0
 
