@@ -19,6 +19,7 @@ HEADER = ("Filename,Title,Code,Maker,ColorGB Support,SuperGB Support,Pak Type,"
           "ROM Size in KiB,RAM Size in KiB,Destination,Version\n")
 VERIFY_HEADER = HEADER[:-1] + ",Logo,Header Checksum,Global Checksum\n"
 HASH_COLUMNS = ",File Size,CRC32,MD5,SHA1"
+DAT_COLUMNS = HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status"
 MARK = b"\xef\xbb\xbf"
 DIR, FIFO, SOCKET = object(), object(), object()
 ERANGE, ENOENT, ENOSPC, EILSEQ = (os.strerror(n) for n in (errno.ERANGE, errno.ENOENT,
@@ -346,7 +347,7 @@ def cases(S):
     dump_a, dump_b, dump_c, dump_d = (rom(title, 8192) for title in ("ALPHA", "BRAVO", "CHARLIE", "DELTA"))
     # A name that is not UTF-8, and names longer than any row's fixed fields.
     cafe, lost = "Caf\xe9 " + "x" * 1000, "Lost " * 1000
-    audit = HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n" + row(
+    audit = HEADER[:-1] + DAT_COLUMNS + "\n" + row(
         P("d/a.gb"), "ALPHA", checks=tuple(identity(dump_a)) + ("Caf\xef\xbf\xbd " + "x" * 1000, "a.gb", "Good")) + ",".join(
         ['""'] * 11 + [q(f) for f in identity(rom("LOST"))[:2] + ["", "", lost, "lost.gb", "Missing"]]) + "\n"
     usage = Check(lambda d, S: None if d.startswith(b"Usage: cartolog") and b"-verify" in d else "usage")
@@ -685,7 +686,7 @@ def cases(S):
                                ("Sizeless", "s.gb", {"crc": "12345678"})),
               "t.dat": ('clrmamepro ( name "t" )\ngame ( name "Charlie" rom ( name "c.gb" size %s crc %s '
                         'flags baddump ) )\n' % tuple(identity(dump_c)[:2])).encode()},
-             out=HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n" + "".join(
+             out=HEADER[:-1] + DAT_COLUMNS + "\n" + "".join(
                  row(P("d/" + name), title, checks=tuple(identity(data)) + dat) for name, title, data, dat in (
                      ("a.gb", "ALPHA", dump_a, ("Alpha & Caf\xc3\xa9", "a.gb", "Verified")),
                      ("b.gb", "BRAVO", dump_b, ("", "", "Unknown")),
@@ -750,14 +751,14 @@ def cases(S):
              {"k/a/1.gb": rom("ONE"), "k/b/locked/x.gb": rom("X"),
               "k.dat": xml_dat(("One", "1.gb", dat_of(rom("ONE"))), ("X", "x.gb", dat_of(rom("X"))))},
              locked=("k/b/locked",), only="posix", status=1, program="tools/cartolog",
-             out=VERIFY_HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n"
+             out=VERIFY_HEADER[:-1] + DAT_COLUMNS + "\n"
              + row("k/a/1.gb", "ONE", checks=("Invalid",) * 3 + tuple(identity(rom("ONE"))) + ("One", "1.gb", "Good"))
              + ",".join(['""'] * 14 + [q(f) for f in identity(rom("X")) + ["X", "x.gb", "Missing"]]) + "\n",
              err=cannot_list(P("k/b/locked"), "EACCES")),
         # A walk that ends early has no missing rows: what it did not reach may be there.
         Case("no -missing rows after a walk that ended early", ["-input", S.a("over"), "-recursive", "-nofile",
              "-dat", "k.dat", "-missing"], {search: DIR, "k.dat": xml_dat(("X", "x.gb", dat_of(rom("X"))))},
-             status=1, out=HEADER[:-1] + HASH_COLUMNS + ",DAT Game,DAT ROM,DAT Status\n", err=too_deep),
+             status=1, out=HEADER[:-1] + DAT_COLUMNS + "\n", err=too_deep),
         Case("-keepgoing past a path too long", ["-input", S.a("limit"), "-recursive", "-nofile", "-keepgoing"],
              {limit + "/" + far: rom("FAR"), "limit/z.gb": rom("Z"), **{limit + "/%d.gb" % i: rom("S%d" % i)
                                                                      for i in range(8)}},
@@ -902,12 +903,9 @@ def cases(S):
         Case("an empty drive is an empty folder", ["-input", S.drive + "\\", "-output", "out.csv",
              "-stdout"], {"drive": DIR}, drive="drive", out=HEADER, files={"out.csv": HEADER},
              only="windows"),
-        Case("a name beyond FF fails its row", ["-input", "roms", "-nofile"],
-             {"roms/\u0100.gb".encode(): rom("WIDE")}, out=HEADER, status=1, only="windows",
-             err="Failed to convert filename roms\\?.gb to a multibyte representation.: %s\n"
-                 % EILSEQ),
-        Case("-keepgoing past a name beyond FF", ["-input", "roms", "-nofile", "-keepgoing"],
-             {"roms/\u0100.gb".encode(): rom("WIDE"), "roms/z.gb": rom("Z")}, out=HEADER + row("roms\\z.gb", "Z"),
-             status=1, only="windows",
-             err="Failed to convert filename roms\\?.gb to a multibyte representation.: %s\n" % EILSEQ),
+        # A name beyond FF fails its row, and ends the walk unless -keepgoing.
+        *[Case(" ".join(["a name beyond FF fails its row"] + extra), ["-input", "roms", "-nofile"] + extra,
+               dict({"roms/\u0100.gb".encode(): rom("WIDE")}, **more), out=HEADER + rest, status=1, only="windows",
+               err="Failed to convert filename roms\\?.gb to a multibyte representation.: %s\n" % EILSEQ)
+          for extra, more, rest in (([], {}, ""), (["-keepgoing"], {"roms/z.gb": rom("Z")}, row("roms\\z.gb", "Z")))],
     ]
