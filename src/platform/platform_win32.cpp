@@ -918,7 +918,9 @@ bool parseXml(std::span<const std::uint8_t> bytes, const XmlEvents& events, XmlP
         if (reader != nullptr) {
             reader->GetLineNumber(&line);
         }
-        setXmlProblem(problem, line, result);
+        // Past the last node the reader may know no line at all; the last
+        // node's own line is the nearest it gave, and no text has a line 0.
+        setXmlProblem(problem, std::max({line, last.first, UINT{1}}), result);
     }
     if (reader != nullptr) {
         reader->Release();

@@ -710,6 +710,8 @@ def cases(S):
               ("entity", b"<datafile>\n<game name='&x;'/>\n</datafile>\n", "line 2: undefined entity"),
               ("no element", b'<?xml version="1.0"?>\n', "line 1: unexpected end of input" if S.windows
                else "line 2: no element found"),
+              ("only a comment", b"<!-- x -->\n", "line 1: unexpected end of input" if S.windows
+               else "line 2: no element found"),
               ("parentheses", b'game (\n name "x" rom ( size 1 crc 01234567 )', "line 1: unbalanced parentheses"),
               ("size", b'game ( name "two\nlines"\n rom ( size 1k crc 01234567 ) )', "line 3: size is not a number"),
               ("hash", b'game ( name "x"\n rom ( size 1 crc 0123456 ) )', "line 2: crc is not 8 hexadecimal digits"))],
