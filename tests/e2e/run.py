@@ -189,7 +189,7 @@ def run_case(case, options, root):
         got = {}
         for name in ("stdout", "stderr"):
             # A device given for standard output keeps what it was given.
-            if name == special or (name == "stdout" and (case.stdout.startswith("/") or "both" in case.streams)):
+            if name == special or (name == "stdout" and (case.stdout.startswith("/") or case.streams.get("both"))):
                 got[name] = seen if name == special else b""
             else:
                 streams[name].seek(0)
