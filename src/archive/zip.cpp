@@ -52,6 +52,12 @@ std::uint64_t le64(const std::uint8_t* p) {
 static_assert(sizeof(ZipReader::directoryBytes) == LONGEST_RECORD &&
               sizeof(ZipReader::directoryBytes) >= END_SEARCH);
 
+// Sets `problem`; always false, for `return fail(...)`.
+bool fail(ZipProblem& problem, ZipProblem why) {
+    problem = why;
+    return false;
+}
+
 bool holds(const ZipWindow& window, std::uint64_t offset, std::size_t need) {
     return offset >= window.start && offset - window.start <= window.length &&
            need <= window.length - (offset - window.start);
@@ -65,8 +71,7 @@ bool holds(const ZipWindow& window, std::uint64_t offset, std::size_t need) {
 bool view(ZipWindow& window, const ByteSource& source, std::uint64_t offset, std::size_t need,
           ZipProblem outside, std::span<const std::uint8_t>& bytes, ZipProblem& problem) {
     if (offset > source.size || need > source.size - offset) {
-        problem = outside;
-        return false;
+        return fail(problem, outside);
     }
     if (!holds(window, offset, need)) {
         const auto count =
@@ -74,15 +79,13 @@ bool view(ZipWindow& window, const ByteSource& source, std::uint64_t offset, std
         window.length = 0;
         std::size_t got = 0;
         if (!source.readAt(source.context, offset, {window.bytes, count}, got)) {
-            problem = ZipProblem::ReadFailed;
-            return false;
+            return fail(problem, ZipProblem::ReadFailed);
         }
         window.start = offset;
         window.length = got;
         // The file may have shrunk since its size was taken.
         if (got < need) {
-            problem = outside;
-            return false;
+            return fail(problem, outside);
         }
     }
     const auto at = static_cast<std::size_t>(offset - window.start);
@@ -184,8 +187,7 @@ bool produce(ZipReader& reader, const ByteSource& source, EntryData& data,
             if (status == Z_STREAM_END) {
                 data.ended = true;
             } else if (status != Z_OK) {
-                problem = ZipProblem::NotInflated;
-                return false;
+                return fail(problem, ZipProblem::NotInflated);
             }
         }
         data.offset += taken;
@@ -254,8 +256,7 @@ bool readRecord(ZipArchive& archive, ZipEntry& entry, ZipProblem& problem) {
     const std::uint64_t room = archive.directoryEnd - start;
     std::span<const std::uint8_t> record;
     if (room < CENTRAL_SIZE) {
-        problem = ZipProblem::BadDirectory;
-        return false;
+        return fail(problem, ZipProblem::BadDirectory);
     }
     if (!view(window, archive.source, start, CENTRAL_SIZE, ZipProblem::BadDirectory, record,
               problem)) {
@@ -266,8 +267,7 @@ bool readRecord(ZipArchive& archive, ZipEntry& entry, ZipProblem& problem) {
     const std::size_t length = CENTRAL_SIZE + nameLength + extraLength;
     const std::size_t commentLength = le16(&record[32]);
     if (le32(record.data()) != CENTRAL_SIGNATURE || length + commentLength > room) {
-        problem = ZipProblem::BadDirectory;
-        return false;
+        return fail(problem, ZipProblem::BadDirectory);
     }
     // The name and the extra field, from the window or after one more read.
     if (!view(window, archive.source, start, length, ZipProblem::BadDirectory, record, problem)) {
@@ -280,8 +280,7 @@ bool readRecord(ZipArchive& archive, ZipEntry& entry, ZipProblem& problem) {
     entry.size = le32(&record[24]);
     entry.localOffset = le32(&record[42]);
     if (!applyZip64(record.subspan(CENTRAL_SIZE + nameLength, extraLength), entry)) {
-        problem = ZipProblem::BadDirectory;
-        return false;
+        return fail(problem, ZipProblem::BadDirectory);
     }
     char* name = archive.reader->nameBytes;
     std::memcpy(name, &record[CENTRAL_SIZE], nameLength);
@@ -305,8 +304,7 @@ bool findOverlaps(ZipArchive archive, ZipProblem& problem) {
     ZipEntry entry;
     while (archive.next < archive.directoryEnd && readRecord(archive, entry, problem)) {
         if (reader.spans.size() == MOST_ENTRIES) {
-            problem = ZipProblem::BadDirectory;
-            return false;
+            return fail(problem, ZipProblem::BadDirectory);
         }
         // The entry takes its local header, whose own name and extra field may
         // run over another entry's header, and its data. A header that cannot
@@ -350,8 +348,7 @@ bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& arc
     reader.data.length = 0;
     ZipWindow& directoryWindow = reader.directory;
     if (source.size < END_SIZE) {
-        problem = ZipProblem::NoDirectory;
-        return false;
+        return fail(problem, ZipProblem::NoDirectory);
     }
     const auto tail = static_cast<std::size_t>(std::min<std::uint64_t>(source.size, END_SEARCH));
     const std::uint64_t tailStart = source.size - tail;
@@ -364,8 +361,7 @@ bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& arc
     std::size_t at = tail - END_SIZE;
     while (le32(&bytes[at]) != END_SIGNATURE || le16(&bytes[at + 20]) > tail - at - END_SIZE) {
         if (at == 0) {
-            problem = ZipProblem::NoDirectory;
-            return false;
+            return fail(problem, ZipProblem::NoDirectory);
         }
         --at;
     }
@@ -393,15 +389,13 @@ bool openZipArchive(ZipReader& reader, const ByteSource& source, ZipArchive& arc
             return false;
         }
         if (le32(end64.data()) != END64_SIGNATURE) {
-            problem = ZipProblem::BadDirectory;
-            return false;
+            return fail(problem, ZipProblem::BadDirectory);
         }
         directorySize = le64(&end64[40]);
         directoryOffset = le64(&end64[48]);
     }
     if (directoryOffset > source.size || directorySize > source.size - directoryOffset) {
-        problem = ZipProblem::BadDirectory;
-        return false;
+        return fail(problem, ZipProblem::BadDirectory);
     }
     archive.next = directoryOffset;
     archive.directoryEnd = directoryOffset + directorySize;
@@ -427,24 +421,14 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
                   FileDigest& digest, bool& complete, ZipProblem& problem) {
     complete = false;
     ZipReader& reader = *archive.reader;
-    if (reader.overlapping[entry.record]) {
-        problem = ZipProblem::Overlaps;
-        return false;
-    }
-    if (entry.name.find('\0') != std::string_view::npos) {
-        problem = ZipProblem::BadName;
-        return false;
-    }
-    if ((entry.flags & FLAG_ENCRYPTED) != 0) {
-        problem = ZipProblem::Encrypted;
-        return false;
-    }
-    if (entry.method != METHOD_STORED && entry.method != METHOD_DEFLATED) {
-        problem = ZipProblem::Method;
-        return false;
-    }
-    if (entry.size < ROM_READ_SIZE) {
-        problem = ZipProblem::Short;
+    const bool known = entry.method == METHOD_STORED || entry.method == METHOD_DEFLATED;
+    problem = reader.overlapping[entry.record]                 ? ZipProblem::Overlaps
+              : entry.name.find('\0') != std::string_view::npos ? ZipProblem::BadName
+              : (entry.flags & FLAG_ENCRYPTED) != 0             ? ZipProblem::Encrypted
+              : !known                                          ? ZipProblem::Method
+              : entry.size < ROM_READ_SIZE                      ? ZipProblem::Short
+                                                                : ZipProblem::None;
+    if (problem != ZipProblem::None) {
         return false;
     }
     const ByteSource& source = archive.source;
@@ -455,21 +439,18 @@ bool readZipEntry(ZipArchive& archive, const ZipEntry& entry,
     const std::uint64_t header = localHeaderLength(local);
     const std::uint64_t start = entry.localOffset + header;
     if (header == 0 || start > source.size || entry.compressedSize > source.size - start) {
-        problem = ZipProblem::BadHeader;
-        return false;
+        return fail(problem, ZipProblem::BadHeader);
     }
     EntryData data{start, entry.compressedSize, entry.method == METHOD_DEFLATED};
     if (data.deflated && !resetStream(reader)) {
-        problem = ZipProblem::NotInflated;
-        return false;
+        return fail(problem, ZipProblem::NotInflated);
     }
     std::size_t got = 0;
     if (!produce(reader, source, data, image, got, problem)) {
         return false;
     }
     if (got < image.size()) {
-        problem = ZipProblem::Short;
-        return false;
+        return fail(problem, ZipProblem::Short);
     }
     if (sum == nullptr && hasher == nullptr) {
         return true;

@@ -20,7 +20,8 @@ constexpr int EXIT_FAILED = 1;
 
 bool completeDefaults(RunOptions& options) {
     if ((options.flags & OPT_INPUT) == 0 && !platform::currentDirectory(options.inputPath)) {
-        reportSystemError("Failed to get current working directory as input");
+        reportSystemErrorCode(platform::lastSystemError(),
+                              "Failed to get current working directory as input");
         return false;
     }
     if ((options.flags & OPT_OUTPUT) == 0 && !copyPath(options.outputPath, options.inputPath)) {
@@ -241,7 +242,7 @@ int writeAnswer(const RunOptions& options) {
 
 }  // namespace
 
-int runCartolog() {
+int runCartolog(std::span<const NativeChar* const> args) {
     // Each message reaches standard error in one write, as it is flushed
     // whole: some runtimes write an unbuffered stream a byte at a time, which
     // a console shows slowly.
@@ -249,7 +250,7 @@ int runCartolog() {
     std::setvbuf(stderr, stderrBuffer, _IOFBF, sizeof stderrBuffer);
     diag::maskControlsInArguments(platform::isTerminal(stderr));
     RunOptions options;
-    if (!parseArguments(options)) {
+    if (!parseArguments(options, args)) {
         return EXIT_FAILED;
     }
     if ((options.flags & (OPT_HELP | OPT_VERSION)) != 0) {
@@ -311,7 +312,6 @@ int runCartolog() {
     if (!options.outputFileSettled) {
         walk.rules.outputPath = options.outputPath;
     }
-    const auto args = platform::processArguments();
     if (!platform::ownFileOfRunningProgram(walk.rules.ownFiles[1]) && !args.empty()) {
         walk.rules.programPath = args[0];
     }

@@ -1,8 +1,6 @@
 #include "cli/driver.h"
-#include "platform/platform.h"
 
 int main(int argc, char** argv) {
     platform::prepareStandardStreams();
-    platform::adoptArguments(argc, argv);
-    return runCartolog();
+    return runCartolog({argv, static_cast<std::size_t>(argc)});
 }

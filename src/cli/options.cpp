@@ -90,15 +90,14 @@ bool parseArguments(RunOptions& options, std::span<const NativeChar* const> args
         }
         const bool repeated = (options.flags & option->bit) != 0;
         options.flags |= option->bit;
-        if (option->missing == nullptr) {
-            if (repeated && option->repeated != nullptr) {
-                reportPlain(option->repeated);
-            }
-            continue;
-        }
         if (repeated && option->repeated != nullptr) {
             reportPlain(option->repeated);
-            return false;
+            if (option->missing != nullptr) {
+                return false;
+            }
+        }
+        if (option->missing == nullptr) {
+            continue;
         }
         if (++i >= args.size() || args[i][0] == NATIVE('-')) {
             reportPlain(option->missing);
@@ -123,8 +122,4 @@ bool parseArguments(RunOptions& options, std::span<const NativeChar* const> args
         return false;
     }
     return true;
-}
-
-bool parseArguments(RunOptions& options) {
-    return parseArguments(options, platform::processArguments());
 }

@@ -46,6 +46,3 @@ extern const char USAGE[];
 /// Reads `args` (argument zero first, never examined) into `options`. False
 /// when the command line is unusable; the message has been printed.
 bool parseArguments(RunOptions& options, std::span<const NativeChar* const> args);
-
-/// The same, on the process's own arguments.
-bool parseArguments(RunOptions& options);

@@ -21,10 +21,7 @@ bool isSpace(char c) {
 
 // Sets `problem`; always false, for `return fail(...)`.
 bool fail(DatProblem& problem, std::uint64_t line, const char* what) {
-    const std::size_t length = std::min(std::strlen(what), sizeof problem.what - 1);
-    problem.line = line;
-    std::memcpy(problem.what, what, length);
-    problem.what[length] = '\0';
+    platform::setXmlProblem(problem, line, what);
     return false;
 }
 
@@ -325,7 +322,6 @@ bool readTextDat(std::string_view bytes, DatSet& set, DatProblem& problem) {
 struct XmlLoad {
     DatSet& set;
     DatProblem& problem;
-    bool refused = false;  // the DAT, well-formed XML, is not a good DAT
     std::size_t depth = 0;
     bool inGame = false;  // the element open at depth 2 is a game or machine
     DatText game{};
@@ -336,7 +332,6 @@ bool startXmlElement(void* context, std::uint64_t line, std::string_view name,
     auto& load = *static_cast<XmlLoad*>(context);
     ++load.depth;
     if (load.depth == 1 && name != "datafile") {
-        load.refused = true;
         return fail(load.problem, line, NOT_DATAFILE);
     }
     if (load.depth == 2) {
@@ -354,7 +349,6 @@ bool startXmlElement(void* context, std::uint64_t line, std::string_view name,
         for (const auto& attribute : attributes) {
             const char* what = nullptr;
             if (!takeRomField(load.set, rom, attribute.name, attribute.value, what)) {
-                load.refused = true;
                 return fail(load.problem, line, what);
             }
         }
@@ -365,20 +359,11 @@ bool startXmlElement(void* context, std::uint64_t line, std::string_view name,
 
 void endXmlElement(void* context) { --static_cast<XmlLoad*>(context)->depth; }
 
-// Reads a DAT in the XML form. False when it is not well-formed or not a
-// good DAT.
+// Reads a DAT in the XML form. False when it is not well-formed, or not a
+// good DAT: then the visitor has set `problem` and stopped the parse.
 bool readXmlDat(std::span<const std::uint8_t> bytes, DatSet& set, DatProblem& problem) {
     XmlLoad load{set, problem};
-    const platform::XmlEvents events{&load, startXmlElement, endXmlElement};
-    platform::XmlProblem xmlProblem;
-    if (platform::parseXml(bytes, events, xmlProblem)) {
-        return true;
-    }
-    // A DAT that the visitor refused has its problem already.
-    if (!load.refused) {
-        fail(problem, xmlProblem.line, xmlProblem.what);
-    }
-    return false;
+    return platform::parseXml(bytes, {&load, startXmlElement, endXmlElement}, problem);
 }
 
 // Puts every entry that can match in the index, by CRC32, then size, then

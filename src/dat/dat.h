@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 // A dump's standing in its DAT; an entry without a status is a good dump.
 enum class DatStatus : std::uint8_t { Good, Verified, BadDump, NoDump };
 
@@ -53,10 +55,7 @@ struct DatSet {
 };
 
 // Why a DAT could not be read: its line (from 1) and a short English text.
-struct DatProblem {
-    std::uint64_t line = 0;
-    char what[160] = {};
-};
+using DatProblem = platform::XmlProblem;
 
 /// Appends the entries of the DAT in `bytes`, XML or text form, to `set` and
 /// indexes them for matchFile. False when the DAT is malformed: `problem`

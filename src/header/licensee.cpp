@@ -1,5 +1,6 @@
 #include "header/licensee.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -240,21 +241,13 @@ constexpr std::array<const char*, 256> buildOldTable() {
 constexpr std::array<const char*, 256> OLD_TABLE = buildOldTable();
 
 // Every name must fit the maker field with its terminator.
-constexpr bool allNamesFit() {
-    for (const OldName& entry : OLD_NAMES) {
-        if (std::string_view(entry.name).size() > MAKER_NAME_MAX_LENGTH) {
-            return false;
-        }
-    }
-    for (const NewName& entry : NEW_NAMES) {
-        if (std::string_view(entry.name).size() > MAKER_NAME_MAX_LENGTH) {
-            return false;
-        }
-    }
-    return true;
+constexpr bool allNamesFit(const auto& names) {
+    return std::all_of(std::begin(names), std::end(names), [](const auto& entry) {
+        return std::string_view(entry.name).size() <= MAKER_NAME_MAX_LENGTH;
+    });
 }
 
-static_assert(allNamesFit());
+static_assert(allNamesFit(OLD_NAMES) && allNamesFit(NEW_NAMES));
 static_assert(std::size(OLD_NAMES) == 146);
 static_assert(std::size(NEW_NAMES) == 62);
 static_assert(std::string_view(OLD_TABLE[0x93]).size() == MAKER_NAME_MAX_LENGTH);

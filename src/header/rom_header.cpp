@@ -41,15 +41,10 @@ Check checkOf(bool valid) { return valid ? Check::Valid : Check::Invalid; }
 void decodeHeader(std::span<const std::uint8_t, HEADER_SPAN> header, CartHeaderInfo& info,
                   bool checks) {
     const std::uint8_t colorFlag = header[at(CGB_FLAG_OFFSET)];
-    std::size_t titleLength = 16;
-    if (colorFlag == CGB_COMPATIBLE || colorFlag == CGB_EXCLUSIVE) {
-        info.colorGbSupport = colorFlag;
-        titleLength = 15;
-    } else {
-        // Any other value is taken as the title's sixteenth byte.
-        info.colorGbSupport = 0;
-    }
-    copyField(info.title, &header[at(TITLE_OFFSET)], titleLength);
+    // Any other value is taken as the title's sixteenth byte.
+    const bool colour = colorFlag == CGB_COMPATIBLE || colorFlag == CGB_EXCLUSIVE;
+    info.colorGbSupport = colour ? colorFlag : 0;
+    copyField(info.title, &header[at(TITLE_OFFSET)], colour ? 15 : 16);
     copyField(info.code, &header[at(MANUFACTURER_CODE_OFFSET)], 4);
     info.superGbSupport = header[at(SGB_FLAG_OFFSET)] == SGB_SUPPORTED ? 3 : 0;
     info.pakType = header[at(CARTRIDGE_TYPE_OFFSET)];

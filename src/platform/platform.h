@@ -47,13 +47,6 @@ bool stdoutReaderGone();
 /// broken pipe signal where the system has one. Returns where it has none.
 void endAsBrokenPipe();
 
-/// Keeps the process's arguments, as its entry point received them, for
-/// processArguments().
-void adoptArguments(int argc, NativeChar** argv);
-
-/// The arguments given to adoptArguments, argument zero first.
-std::span<const NativeChar* const> processArguments();
-
 // A file's identity on its volume: two paths name the same file exactly when
 // both identities are known and equal.
 struct FileId {
@@ -237,7 +230,7 @@ bool sameTerminal(std::FILE* a, std::FILE* b);
 std::uint32_t lastSystemError();
 
 /// The system's text for an error code as bytes for standard error,
-/// zero-terminated and cut to fit.
+/// zero-terminated and cut to fit `text`, which is not empty.
 void systemErrorText(std::uint32_t code, std::span<char> text);
 
 // MD5 and SHA-1 of a file's bytes, from the system's own cryptography. The
@@ -284,6 +277,12 @@ struct XmlProblem {
     std::uint64_t line = 0;
     char what[160] = {};
 };
+
+/// Sets `problem` to `what`, cut to fit, on `line`.
+inline void setXmlProblem(XmlProblem& problem, std::uint64_t line, const char* what) {
+    problem.line = line;
+    std::snprintf(problem.what, sizeof problem.what, "%s", what);
+}
 
 /// Parses the XML document in `bytes`, calling `events` for every element. A
 /// document type declaration is read, but nothing outside the document is

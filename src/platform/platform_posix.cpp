@@ -28,8 +28,6 @@ bool isTrailingSeparator(NativeChar unit) { return unit == '/'; }
 
 namespace {
 
-std::span<const NativeChar* const> arguments;
-
 FileId idOf(const struct stat& status) {
     return FileId{static_cast<std::uint64_t>(status.st_dev),
                   static_cast<std::uint64_t>(status.st_ino), true};
@@ -143,12 +141,6 @@ void endAsBrokenPipe() {
     signal(SIGPIPE, SIG_DFL);
     raise(SIGPIPE);
 }
-
-void adoptArguments(int argc, NativeChar** argv) {
-    arguments = {argv, static_cast<std::size_t>(argc)};
-}
-
-std::span<const NativeChar* const> processArguments() { return arguments; }
 
 // The listing tells every entry's identity, so the directory of an own file
 // is never needed: it is left unknown.
@@ -423,12 +415,7 @@ bool sameTerminal(std::FILE* a, std::FILE* b) {
 std::uint32_t lastSystemError() { return static_cast<std::uint32_t>(errno); }
 
 void systemErrorText(std::uint32_t code, std::span<char> text) {
-    if (!text.empty()) {
-        const char* message = std::strerror(static_cast<int>(code));
-        const std::size_t length = std::min(std::strlen(message), text.size() - 1);
-        std::memcpy(text.data(), message, length);
-        text[length] = '\0';
-    }
+    std::snprintf(text.data(), text.size(), "%s", std::strerror(static_cast<int>(code)));
 }
 
 }  // namespace platform
@@ -519,13 +506,6 @@ void XMLCALL startElement(void* data, const XML_Char* name, const XML_Char** pai
 void XMLCALL endElement(void* data, const XML_Char* /*name*/) {
     const auto& run = *static_cast<ExpatRun*>(data);
     run.events.end(run.events.context);
-}
-
-void setXmlProblem(XmlProblem& problem, std::uint64_t line, const char* what) {
-    const std::size_t length = std::min(std::strlen(what), sizeof problem.what - 1);
-    problem.line = line;
-    std::memcpy(problem.what, what, length);
-    problem.what[length] = '\0';
 }
 
 }  // namespace

@@ -36,8 +36,6 @@ bool isTrailingSeparator(NativeChar unit) { return unit == L'\\' || unit == L'/'
 
 namespace {
 
-std::span<const NativeChar* const> arguments;
-
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A listing's own state: the system's search, the entry it gave last, and
@@ -187,10 +185,14 @@ FileId idOfNamedFile(const wchar_t* path) {
     return id;
 }
 
-// The own file open as `handle`, and the directory that holds it, learnt
-// from the handle's final path.
-bool ownFileOfHandle(HANDLE handle, OwnFile& own) {
+// An own file open as `handle`: a file on a disk, whose identity and the
+// directory that holds it, learnt from the handle's final path, settle it;
+// or none that a walk meets.
+bool ownFileOfAnyHandle(HANDLE handle, OwnFile& own) {
     own = OwnFile{};
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        return true;
+    }
     own.file = idOfHandle(handle);
     FILE_ID_INFO information;
     if (!own.file.known &&
@@ -220,23 +222,6 @@ bool ownFileOfHandle(HANDLE handle, OwnFile& own) {
     return true;
 }
 
-// An own file open as `handle`: a file on a disk, or none that a walk meets.
-bool ownFileOfAnyHandle(HANDLE handle, OwnFile& own) {
-    own = OwnFile{};
-    return GetFileType(handle) != FILE_TYPE_DISK || ownFileOfHandle(handle, own);
-}
-
-bool ownFileOfNamedFile(const wchar_t* path, OwnFile& own) {
-    const HANDLE handle = openForAttributes(path);
-    if (handle == INVALID_HANDLE_VALUE) {
-        own = OwnFile{};
-        return false;
-    }
-    const bool settled = ownFileOfAnyHandle(handle, own);
-    CloseHandle(handle);
-    return settled;
-}
-
 void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
     entry.name = found.cFileName;
     // A link to a directory carries the directory bit and is walked as one.
@@ -244,7 +229,6 @@ void fillEntry(const WIN32_FIND_DATAW& found, DirEntry& entry) {
     // a file, and its open tells what it is.
     entry.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Directory
                                                                           : EntryKind::File;
-    entry.id = FileId{};
 }
 
 // Opens a file at a path in the system's form, for reading.
@@ -279,13 +263,16 @@ bool stdoutReaderGone() { return false; }
 
 void endAsBrokenPipe() {}
 
-void adoptArguments(int argc, NativeChar** argv) {
-    arguments = {argv, static_cast<std::size_t>(argc)};
+bool ownFileOfPath(const NativeChar* path, OwnFile& own) {
+    const HANDLE handle = openForAttributes(path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        own = OwnFile{};
+        return false;
+    }
+    const bool settled = ownFileOfAnyHandle(handle, own);
+    CloseHandle(handle);
+    return settled;
 }
-
-std::span<const NativeChar* const> processArguments() { return arguments; }
-
-bool ownFileOfPath(const NativeChar* path, OwnFile& own) { return ownFileOfNamedFile(path, own); }
 
 bool ownFileOfStream(std::FILE* stream, OwnFile& own) {
     return ownFileOfAnyHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), own);
@@ -298,7 +285,7 @@ bool ownFileOfRunningProgram(OwnFile& own) {
         own = OwnFile{};
         return false;
     }
-    return ownFileOfNamedFile(path.units, own);
+    return ownFileOfPath(path.units, own);
 }
 
 bool adoptWalkRoot(const NativeChar* path) {
@@ -325,17 +312,11 @@ bool isDirectory(const NativeChar* path) { return directoryAt(path[0] == L'\0' ?
 
 bool currentDirectory(NativeChar (&buffer)[PATH_CAPACITY]) {
     const DWORD length = GetCurrentDirectoryW(PATH_CAPACITY, buffer);
-    if (length == 0) {
-        buffer[0] = L'\0';
-        return false;
-    }
     // A directory that does not fit gives the size it would need instead.
     if (length > PATH_MAX_LENGTH) {
-        buffer[0] = L'\0';
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
     }
-    return true;
+    return length != 0 && length <= PATH_MAX_LENGTH;
 }
 
 bool openListing(const NativeChar* pattern, DirListing& listing, DirEntry& first, bool& atEnd) {
@@ -356,10 +337,7 @@ bool openListing(const NativeChar* pattern, DirListing& listing, DirEntry& first
         // entry at all, and is an empty listing all the same.
         atEnd = error == ERROR_FILE_NOT_FOUND && directoryAt(path.units);
         SetLastError(error);
-        if (!atEnd) {
-            return false;
-        }
-        return true;
+        return atEnd;
     }
     state->directory = path.units;
     fillEntry(state->found, first);
@@ -613,9 +591,6 @@ bool sameTerminal(std::FILE* a, std::FILE* b) { return isTerminal(a) && isTermin
 std::uint32_t lastSystemError() { return GetLastError(); }
 
 void systemErrorText(std::uint32_t code, std::span<char> text) {
-    if (text.empty()) {
-        return;
-    }
     wchar_t* message = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
@@ -760,18 +735,11 @@ constexpr XmlErrorText XML_ERROR_TEXTS[] = {
 // clang-format on
 const HRESULT INPUT_ENDS = static_cast<HRESULT>(static_cast<std::uint32_t>(MX_E_INPUTEND));
 
-void setXmlProblem(XmlProblem& problem, std::uint64_t line, const char* what) {
-    const std::size_t length = std::min(std::strlen(what), sizeof problem.what - 1);
-    problem.line = line;
-    std::memcpy(problem.what, what, length);
-    problem.what[length] = '\0';
-}
-
 void setXmlProblem(XmlProblem& problem, std::uint64_t line, HRESULT result) {
     const auto code = static_cast<std::uint32_t>(result);
     for (const auto& entry : XML_ERROR_TEXTS) {
         if (entry.code == code) {
-            setXmlProblem(problem, line, entry.text);
+            platform::setXmlProblem(problem, line, entry.text);
             return;
         }
     }

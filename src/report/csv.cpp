@@ -245,12 +245,9 @@ char* putDigest(char* at, const DigestFields& fields) {
         std::size_t count;
     } hashes[] = {{fields.crc != nullptr ? crc : nullptr, 4}, {fields.md5, 16}, {fields.sha1, 20}};
     for (const auto& hash : hashes) {
-        *at++ = '"';
-        if (hash.bytes != nullptr) {
-            at = putHex(at, {hash.bytes, hash.count});
-        }
-        *at++ = '"';
-        *at++ = ',';
+        char hex[40];
+        const char* end = hash.bytes != nullptr ? putHex(hex, {hash.bytes, hash.count}) : hex;
+        at = putValue(at, {hex, end});
     }
     return at;
 }
@@ -302,6 +299,26 @@ char* roomFor(std::vector<char>& room, std::size_t texts) {
         room.resize(longest);
     }
     return room.data();
+}
+
+// The commas of a header text: a comma before every column but the first.
+constexpr std::size_t commasIn(std::string_view text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), ','));
+}
+
+// A missing ROM's row: no file and no header, the DAT's size and hashes, its
+// names and "Missing".
+bool writeMissingRow(std::FILE* stream, const DatSet& set, const DatRom& rom,
+                     const RowStyle& style, std::vector<char>& room) {
+    char* at = roomFor(room, rom.game.length + rom.name.length);
+    const std::size_t empty =
+        commasIn(CSV_HEADER_LINE) + 1 + (style.verify ? commasIn(CSV_VERIFY_COLUMNS) : 0);
+    for (std::size_t i = 0; i < empty; ++i) {
+        at = putValue(at, {});
+    }
+    at = putDigest(at, fieldsOf(rom));
+    at = putDatFields(at, &set, &rom, "Missing", style);
+    return emitRow(stream, room, at, style);
 }
 
 }  // namespace
@@ -390,30 +407,6 @@ RowWritten writeRows(Report& report, const RowSubject& subject) {
     }
     report.rowsWritten += written == RowWritten::Yes ? 1 : 0;
     return written;
-}
-
-namespace {
-
-// The commas of a header text: a comma before every column but the first.
-constexpr std::size_t commasIn(std::string_view text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), ','));
-}
-
-}  // namespace
-
-// A missing ROM's row: no file and no header, the DAT's size and hashes, its
-// names and "Missing".
-bool writeMissingRow(std::FILE* stream, const DatSet& set, const DatRom& rom,
-                     const RowStyle& style, std::vector<char>& room) {
-    char* at = roomFor(room, rom.game.length + rom.name.length);
-    const std::size_t empty =
-        commasIn(CSV_HEADER_LINE) + 1 + (style.verify ? commasIn(CSV_VERIFY_COLUMNS) : 0);
-    for (std::size_t i = 0; i < empty; ++i) {
-        at = putValue(at, {});
-    }
-    at = putDigest(at, fieldsOf(rom));
-    at = putDatFields(at, &set, &rom, "Missing", style);
-    return emitRow(stream, room, at, style);
 }
 
 bool writeMissingRows(Report& report) {

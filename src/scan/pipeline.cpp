@@ -333,10 +333,7 @@ void stopPipeline(Pipeline& pipe) {
     pipe.readers.clear();
     // The archives opened for steps the walk did not come to.
     for (std::uint64_t number = pipe.consumed; number < pipe.listed; ++number) {
-        platform::File& file = stepAt(pipe, number).archiveFile;
-        if (file.handle >= 0) {
-            platform::closeFile(file);
-        }
+        platform::closeFile(stepAt(pipe, number).archiveFile);
     }
     pipe.running = false;
 }

@@ -103,8 +103,8 @@ bool wantsSample(const Pipeline& pipe);
 /// does not start (turned off, or too few descriptors or threads to spare).
 bool startPipeline(Pipeline& pipe, TreeCursor& cursor);
 
-/// The walk's next step, read when it is a file. False when the pipeline
-/// has stopped.
+/// The walk's next step, read when it is a file; the end of the walk is a
+/// step of kind End.
 PipelineStep& nextPipelineStep(Pipeline& pipe);
 
 /// The walk is done with the step that nextPipelineStep gave.

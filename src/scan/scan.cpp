@@ -248,20 +248,13 @@ void readOpenFile(platform::File& file, bool checkOwn, bool archive, FileReader&
                              walk.hash ? &reader.hasher : nullptr, reader.scratch, reader.abandon};
     const RomRead read = readRom(file, reading, work.info, work.digest, work.bytes);
     reader.bytesRead += work.bytes;
-    switch (read) {
-        case RomRead::NotARom:
-            work.outcome = FileWork::Outcome::NotARom;
-            break;
-        case RomRead::Refused:
-            work.outcome = FileWork::Outcome::Refused;
-            break;
-        case RomRead::Read:
-            work.outcome = FileWork::Outcome::Read;
-            break;
-        case RomRead::CutShort:
-            work.outcome = FileWork::Outcome::CutShort;
-            work.error = errno;
-            break;
+    using Outcome = FileWork::Outcome;
+    work.outcome = read == RomRead::NotARom   ? Outcome::NotARom
+                   : read == RomRead::Refused ? Outcome::Refused
+                   : read == RomRead::Read    ? Outcome::Read
+                                              : Outcome::CutShort;
+    if (read == RomRead::CutShort) {
+        work.error = errno;
     }
 }
 

@@ -11,6 +11,33 @@ using platform::NativeView;
 
 bool isDotOrDotDot(NativeView name) { return name == NATIVE(".") || name == NATIVE(".."); }
 
+// What the walk does with one entry of a listing.
+enum class EntryUse : std::uint8_t {
+    PassOver,  // "." and "..", a directory not walked, the run's own files
+    NotARom,   // a named pipe, socket or device: reported, never opened
+    Read,      // opened and read
+    Descend,   // a directory walked with -recursive
+};
+
+// What the walk does with `entry`, whose full path is `path`. The run's own
+// files are never catalogued: by their exact path, and by identity whatever
+// path names them, where the listing tells it.
+EntryUse entryUse(const WalkRules& rules, const platform::DirEntry& entry, const NativeChar* path) {
+    if (entry.kind == platform::EntryKind::Directory) {
+        return rules.recursive && !isDotOrDotDot(entry.name) ? EntryUse::Descend
+                                                             : EntryUse::PassOver;
+    }
+    if (NativeView(path) == rules.programPath || NativeView(path) == rules.outputPath) {
+        return EntryUse::PassOver;
+    }
+    for (const platform::OwnFile& own : rules.ownFiles) {
+        if (platform::sameFile(entry.id, own.file)) {
+            return EntryUse::PassOver;
+        }
+    }
+    return entry.kind == platform::EntryKind::Special ? EntryUse::NotARom : EntryUse::Read;
+}
+
 // Records a problem, and ends the walk there unless the rules keep going.
 // True: the problem is the next step.
 bool fail(TreeCursor& cursor, WalkProblem::Kind kind, NativeView directory, std::uint32_t error,
@@ -74,15 +101,6 @@ bool descend(TreeCursor& cursor) {
 
 }  // namespace
 
-bool isOwnFile(const WalkRules& rules, const platform::FileId& id) {
-    for (const platform::OwnFile& own : rules.ownFiles) {
-        if (platform::sameFile(id, own.file)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool isOwnOpenFile(const WalkRules& rules, platform::File& file) {
     if (!platform::fileIdentity(file)) {
         return false;
@@ -105,20 +123,6 @@ bool mayHoldOwnFile(const WalkRules& rules, const platform::DirListing& listing)
         }
     }
     return false;
-}
-
-// The run's own files are never catalogued: by their exact path, and by
-// identity whatever path names them, where the listing tells it.
-EntryUse entryUse(const WalkRules& rules, const platform::DirEntry& entry, const NativeChar* path) {
-    if (entry.kind == platform::EntryKind::Directory) {
-        return rules.recursive && !isDotOrDotDot(entry.name) ? EntryUse::Descend
-                                                             : EntryUse::PassOver;
-    }
-    if (NativeView(path) == rules.programPath || NativeView(path) == rules.outputPath ||
-        isOwnFile(rules, entry.id)) {
-        return EntryUse::PassOver;
-    }
-    return entry.kind == platform::EntryKind::Special ? EntryUse::NotARom : EntryUse::Read;
 }
 
 void reportWalkProblem(const WalkProblem& problem, bool goesOn) {

@@ -21,20 +21,6 @@ struct WalkRules {
     platform::OwnFile ownFiles[3];
 };
 
-// What the walk does with one entry of a listing.
-enum class EntryUse : std::uint8_t {
-    PassOver,  // "." and "..", a directory not walked, the run's own files
-    NotARom,   // a named pipe, socket or device: reported, never opened
-    Read,      // opened and read
-    Descend,   // a directory walked with -recursive
-};
-
-/// What the walk does with `entry`, whose full path is `path`.
-EntryUse entryUse(const WalkRules& rules, const platform::DirEntry& entry, const NativeChar* path);
-
-/// Whether the file identified as `id` is one of the run's own.
-bool isOwnFile(const WalkRules& rules, const platform::FileId& id);
-
 /// Whether the open `file` is one of the run's own. Where an own file's
 /// volume is not known, its size and time of writing must agree too.
 bool isOwnOpenFile(const WalkRules& rules, platform::File& file);
