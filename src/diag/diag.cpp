@@ -182,7 +182,7 @@ void setMessageStream(std::FILE* stream) { messageStream = stream; }
 
 void startProgress(std::size_t columns) {
     progress.enabled = true;
-    progress.width = std::clamp<std::size_t>(columns, 20, 500);
+    progress.width = std::clamp<std::size_t>(columns, 1, 500);
     // A run shorter than about a second shows none.
     progress.next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
 }

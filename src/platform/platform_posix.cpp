@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <expat.h>
@@ -405,11 +406,15 @@ std::size_t terminalColumns(std::FILE* stream) {
     return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col != 0 ? size.ws_col : 80;
 }
 
+// The same device, or both this process's controlling terminal: /dev/tty
+// is a device of its own that stands for whichever terminal that is.
 bool sameTerminal(std::FILE* a, std::FILE* b) {
     struct stat first;
     struct stat second;
     return isTerminal(a) && isTerminal(b) && fstat(fileno(a), &first) == 0 &&
-           fstat(fileno(b), &second) == 0 && first.st_rdev == second.st_rdev;
+           fstat(fileno(b), &second) == 0 &&
+           (first.st_rdev == second.st_rdev ||
+            (tcgetsid(fileno(a)) != -1 && tcgetsid(fileno(b)) != -1));
 }
 
 std::uint32_t lastSystemError() { return static_cast<std::uint32_t>(errno); }

@@ -199,7 +199,8 @@ void showWalkProgress(diag::ProgressCounts& counts, const WalkSettings& walk,
     }
     ++counts.files;
     counts.rows = walk.report->rowsWritten;
-    counts.bytes += bytes;
+    // Bytes read tell how far a run has come only where it reads files whole.
+    counts.bytes += walk.wholeImages || walk.hash ? bytes : 0;
     const platform::NativeView folder(path);
     const std::size_t separator = folder.find_last_of(platform::PATH_SEPARATOR);
     diag::showProgress(counts, folder.substr(0, separator == folder.npos ? 0 : separator));

@@ -784,10 +784,11 @@ def cases(S):
              streams={"tty": "stderr"}, only="posix", slow=True, stdout="/dev/null",
              err=Check(lambda d, S: "no name cut" if b", in ..." not in d else "a character cut in two"
                        if re.search(rb"\.\.\.[\x80-\xbf]", d) else None)),
-        Case("no progress on the terminal that standard output is", ["-input", "p", "-nofile", "-hash",
-             "-recursive", "-headless"], long_run, streams={"tty": "stderr", "both": True},
-             slow=True, err=Check(lambda d, S: "progress drawn" if b" files, " in d
-                                  else None if d.count(b"BIG") == 2 else "rows: %r" % d)),
+        *(Case("no progress on the terminal that standard output is" + name, ["-input", "p", "-nofile",
+               "-hash", "-recursive", "-headless"], long_run, streams={"tty": "stderr", "both": both},
+               slow=True, only=only, err=Check(lambda d, S: "progress drawn" if b" files, " in d
+                                               else None if d.count(b"BIG") == 2 else "rows: %r" % d))
+          for name, both, only in (("", True, ""), (", as /dev/tty", "/dev/tty", "posix"))),
         Case("no progress on a terminal that takes the rows", ["-input", "p", "-output", "/dev/stderr",
              "-hash", "-recursive", "-headless"], long_run, streams={"tty": "stderr"}, only="posix",
              slow=True, stdout="/dev/null", err=Check(lambda d, S: "progress drawn" if b" files, " in d

@@ -14,6 +14,7 @@ Usage: run.py PROGRAM [--wine WINE] [--wrap CMD] [--shim LIB] [--lookahead MODE]
 """
 import argparse
 import dataclasses
+import fcntl
 import hashlib
 import os
 import pty
@@ -24,6 +25,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import termios
 
 import cases as table
 
@@ -162,6 +164,10 @@ def run_case(case, options, root):
         def prepare():
             for fd in closed:
                 os.close(fd)
+            if case.streams.get("both") == "/dev/tty":  # the same terminal by its other name
+                os.setsid()
+                fcntl.ioctl(2, termios.TIOCSCTTY, 0)
+                os.dup2(os.open("/dev/tty", os.O_WRONLY), 1)
             if case.files_open:
                 resource.setrlimit(resource.RLIMIT_NOFILE, (case.files_open, case.files_open))
             if case.memory:
