@@ -20,8 +20,7 @@ constexpr int EXIT_FAILED = 1;
 
 bool completeDefaults(RunOptions& options) {
     if ((options.flags & OPT_INPUT) == 0 && !platform::currentDirectory(options.inputPath)) {
-        reportSystemErrorCode(platform::lastSystemError(),
-                              "Failed to get current working directory as input");
+        reportSystemError("Failed to get current working directory as input");
         return false;
     }
     if ((options.flags & OPT_OUTPUT) == 0 && !copyPath(options.outputPath, options.inputPath)) {

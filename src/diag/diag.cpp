@@ -281,3 +281,5 @@ void reportSystemErrorArgs(std::uint32_t code, const char* format,
 }
 
 }  // namespace diag
+
+std::uint32_t lastSystemErrorCode() { return platform::lastSystemError(); }

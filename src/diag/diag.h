@@ -1,6 +1,6 @@
 // Messages to standard error, in three styles: plain (the text alone, as
 // formatted), errno-suffixed (reportError) and system-suffixed
-// (reportSystemErrorCode). Formats are ASCII whose only conversion is "%s";
+// (reportSystemError). Formats are ASCII whose only conversion is "%s";
 // arguments are data and are never read as a format.
 #pragma once
 
@@ -90,4 +90,11 @@ template <typename... Args>
 void reportSystemErrorCode(std::uint32_t code, const char* format, const Args&... args) {
     const diag::MessageArg list[] = {args..., ""};
     diag::reportSystemErrorArgs(code, format, {list, sizeof...(Args)});
+}
+
+/// The same for this thread's last error code.
+std::uint32_t lastSystemErrorCode();
+template <typename... Args>
+void reportSystemError(const char* format, const Args&... args) {
+    reportSystemErrorCode(lastSystemErrorCode(), format, args...);
 }
