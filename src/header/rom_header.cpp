@@ -138,23 +138,22 @@ bool finishHash(Hasher& hasher, FileDigest& digest) {
 
 namespace {
 
-// Reads on from the first 4 KiB for the global checksum: to the end of the
-// file, and one byte past the largest ROM at most, so as to tell that it is
-// longer.
+// Reads on from the first 4 KiB for the global checksum: up to the size the
+// file had when opened, as -hash does, and one byte past the largest ROM at
+// most, so as to tell that it is longer. A file cut below that size, or whose
+// size cannot be learnt, has no verdict.
 Check sumWholeImage(const platform::File& file, std::span<const std::uint8_t> first,
                     std::span<std::uint8_t> scratch, std::uint64_t& bytes) {
     GlobalSum sum;
-    sum.add(first);
-    bool complete = true;
-    while (complete && sum.length <= LARGEST_ROM) {
-        const auto room = static_cast<std::size_t>(
-            std::min<std::uint64_t>(scratch.size(), LARGEST_ROM + 1 - sum.length));
+    std::uint64_t size = 0;
+    bool complete = platform::fileSize(file, size);
+    sum.add(first.first(static_cast<std::size_t>(std::min<std::uint64_t>(first.size(), size))));
+    while (complete && sum.length < size && sum.length <= LARGEST_ROM) {
+        const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(
+            {scratch.size(), LARGEST_ROM + 1 - sum.length, size - sum.length}));
         std::size_t got = 0;
-        complete = platform::readFileAt(file, sum.length, scratch.first(room), got);
+        complete = platform::readFileAt(file, sum.length, scratch.first(room), got) && got == room;
         sum.add(scratch.first(got));
-        if (got < room) {
-            break;
-        }
     }
     bytes = sum.length;
     return sum.verdict(complete);

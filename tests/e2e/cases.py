@@ -661,10 +661,12 @@ def cases(S):
                  for name in ("a.gb", "set.zip#d.gb", "set.zip#s.gb", "wide.zip#w.gb")),
              err=messages("Failed to read ZIP entry %s: data does not match its CRC-32 or size\n",
                           [P("h/bad.zip#c.gb"), P("h/size.zip#e.gb")])),
-        *[Case("-hash and a file " + what, ["-input", "h", "-hash", "-nofile"], {"h/a.gb": hashed},
-               fault="a.gb:" + fault, only="posix", err=message,
-               out=HEADER[:-1] + HASH_COLUMNS + "\n" + row("h/a.gb", "HASHED", checks=("",) * 4))
-          for what, fault, message in (
+        # -verify alone gives the same global checksum as with -hash, without the message.
+        *[Case(option + " and a file " + what, ["-input", "h", option, "-nofile"], {"h/a.gb": hashed},
+               fault="a.gb:" + fault, only="posix", err=message if option == "-hash" else "",
+               out=HEADER[:-1] + HASH_COLUMNS + "\n" + row("h/a.gb", "HASHED", checks=("",) * 4)
+               if option == "-hash" else VERIFY_HEADER + row("h/a.gb", "HASHED", checks=("Valid", "Valid", "Unknown")))
+          for option in ("-hash", "-verify") for what, fault, message in (
               ("cut while it is read", "cut", "Failed to read ROM file h/a.gb: it ended before the size"
                                               " it had when opened\n"),
               ("that fails to read", "ioerror", "Failed to read ROM file h/a.gb: %s\n" % os.strerror(errno.EIO)))],
