@@ -262,7 +262,14 @@ bool startPipeline(Pipeline& pipe, TreeCursor& cursor) {
         pipe.mode = Pipeline::Mode::Off;
         return false;
     }
-    pipe.ring = std::make_unique<PipelineStep[]>(PIPELINE_DISTANCE);
+    // Short of memory the walk goes on alone, as short of threads.
+    const int saved = errno;
+    pipe.ring.reset(new (std::nothrow) PipelineStep[PIPELINE_DISTANCE]);
+    if (!pipe.ring) {
+        errno = saved;
+        pipe.mode = Pipeline::Mode::Off;
+        return false;
+    }
     pipe.cursor = &cursor;
     if (pipe.walk->archives) {
         pipe.readAhead = std::min<std::uint64_t>(PIPELINE_DISTANCE, readersDescriptors(pipe));
@@ -271,10 +278,9 @@ bool startPipeline(Pipeline& pipe, TreeCursor& cursor) {
         pipe.mode = Pipeline::Mode::Off;
         return false;
     }
-    const int saved = errno;
     try {
         pipe.producer = std::thread(runProducer, &pipe);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread, or no memory for one
         errno = saved;
         stopPipeline(pipe);
         pipe.mode = Pipeline::Mode::Off;
