@@ -264,7 +264,7 @@ bool startPipeline(Pipeline& pipe, TreeCursor& cursor) {
     }
     // Short of memory the walk goes on alone, as short of threads.
     const int saved = errno;
-    pipe.ring.reset(new (std::nothrow) PipelineStep[PIPELINE_DISTANCE]);
+    pipe.ring.reset(new (std::nothrow) PipelineStep[PIPELINE_DISTANCE]());
     if (!pipe.ring) {
         errno = saved;
         pipe.mode = Pipeline::Mode::Off;
