@@ -184,10 +184,14 @@ extern "C" dirent* readdir(DIR* dir) {
     return real(dir);
 }
 
+namespace {
+
 bool memoryRefused(std::size_t size) {
     const char* fault = std::getenv("CARTOLOG_FAULT");
     return size >= (512 << 10) && fault != nullptr && std::string_view(fault) == "-:nomem";
 }
+
+}  // namespace
 
 void* operator new[](std::size_t size) {
     using New = void* (*)(std::size_t);
