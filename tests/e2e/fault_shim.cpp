@@ -157,6 +157,15 @@ extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
     return pread64(fd, buffer, count, offset);
 }
 
+// The struck file's descriptor may be given to another file once it is closed.
+extern "C" int close(int fd) {
+    using Close = int (*)(int);
+    static const auto real = reinterpret_cast<Close>(dlsym(RTLD_NEXT, "close"));
+    int struckFd = fd;
+    readsStruck.compare_exchange_strong(struckFd, -1);
+    return real(fd);
+}
+
 extern "C" int open(const char* path, int flags, ...) {
     va_list args;
     va_start(args, flags);
