@@ -13,8 +13,6 @@
 // time alone, as the system does for a file that is not the user's own.
 // "NAME:broken": the listing of the directory NAME fails, as on a damaged
 // disk, once it has given three entries.
-// "-:nomem": no request for 512 KiB or more at once is granted, as when
-// memory has run out.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -28,7 +26,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <string_view>
 
 namespace {
@@ -191,28 +188,4 @@ extern "C" dirent* readdir(DIR* dir) {
         return nullptr;
     }
     return real(dir);
-}
-
-namespace {
-
-bool memoryRefused(std::size_t size) {
-    const char* fault = std::getenv("CARTOLOG_FAULT");
-    return size >= (512 << 10) && fault != nullptr && std::string_view(fault) == "-:nomem";
-}
-
-}  // namespace
-
-void* operator new[](std::size_t size) {
-    using New = void* (*)(std::size_t);
-    static const auto real = reinterpret_cast<New>(dlsym(RTLD_NEXT, "_Znam"));
-    if (memoryRefused(size)) {
-        throw std::bad_alloc();
-    }
-    return real(size);
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    using New = void* (*)(std::size_t, const std::nothrow_t&) noexcept;
-    static const auto real = reinterpret_cast<New>(dlsym(RTLD_NEXT, "_ZnamRKSt9nothrow_t"));
-    return memoryRefused(size) ? nullptr : real(size, tag);
 }
