@@ -138,59 +138,31 @@ bool finishHash(Hasher& hasher, FileDigest& digest) {
 
 namespace {
 
-// Reads on from the first 4 KiB for the global checksum: up to the size the
-// file had when opened, as -hash does, and one byte past the largest ROM at
-// most, so as to tell that it is longer. A file cut below that size, or whose
-// size cannot be learnt, has no verdict.
-Check sumWholeImage(const platform::File& file, std::span<const std::uint8_t> first,
-                    std::span<std::uint8_t> scratch, std::uint64_t& bytes) {
-    GlobalSum sum;
-    std::uint64_t size = 0;
-    bool complete = platform::fileSize(file, size);
-    sum.add(first.first(static_cast<std::size_t>(std::min<std::uint64_t>(first.size(), size))));
-    while (complete && sum.length < size && sum.length <= LARGEST_ROM) {
-        const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(
-            {scratch.size(), LARGEST_ROM + 1 - sum.length, size - sum.length}));
-        std::size_t got = 0;
-        complete = platform::readFileAt(file, sum.length, scratch.first(room), got) && got == room;
-        sum.add(scratch.first(got));
-    }
-    bytes = sum.length;
-    return sum.verdict(complete);
-}
-
-// Reads every byte of the file up to `size` into the hasher, and the global
-// sum with `wholeImage`; the first 4 KiB are read already.
-RomRead hashWholeFile(const platform::File& file, std::uint64_t size,
-                      std::span<const std::uint8_t> first, const RomReading& reading,
-                      CartHeaderInfo& info, FileDigest& digest) {
-    Hasher& hasher = *reading.hasher;
-    GlobalSum sum;
-    GlobalSum* summed = reading.wholeImage ? &sum : nullptr;
-    takeImageBytes(&hasher, summed,
-                   first.first(static_cast<std::size_t>(std::min<std::uint64_t>(first.size(), size))));
-    int error = 0;
+// Reads on from the first 4 KiB, up to `size`, the file's size when opened,
+// into the hasher and the global sum, whichever are given; without a hasher,
+// to one byte past the largest ROM at most, so as to tell that it is longer.
+// False when a read fails (`error` set) or the file ends sooner: it was cut.
+bool readWholeFile(const platform::File& file, std::uint64_t size,
+                   std::span<const std::uint8_t> first, const RomReading& reading, GlobalSum* sum,
+                   std::uint64_t& done, int& error) {
+    Hasher* hasher = reading.hasher;
+    const std::uint64_t end = hasher != nullptr ? size : std::min(size, LARGEST_ROM + 1);
+    done = std::min<std::uint64_t>(first.size(), size);
+    takeImageBytes(hasher, sum, first.first(static_cast<std::size_t>(done)));
     bool complete = true;
-    while (complete && hasher.length < size &&
+    while (complete && done < end &&
            (reading.abandon == nullptr || !reading.abandon->load(std::memory_order_relaxed))) {
-        const auto room = static_cast<std::size_t>(
-            std::min<std::uint64_t>(reading.scratch.size(), size - hasher.length));
+        const auto room =
+            static_cast<std::size_t>(std::min<std::uint64_t>(reading.scratch.size(), end - done));
         std::size_t got = 0;
-        if (!platform::readFileAt(file, hasher.length, reading.scratch.first(room), got)) {
+        if (!platform::readFileAt(file, done, reading.scratch.first(room), got)) {
             error = errno;
         }
-        // A read that failed, or came short of the size: the file was cut.
         complete = got == room;
-        takeImageBytes(&hasher, summed, reading.scratch.first(got));
+        takeImageBytes(hasher, sum, reading.scratch.first(got));
+        done += got;
     }
-    if (reading.wholeImage) {
-        info.globalChecksum = sum.verdict(complete);
-    }
-    if (!finishHash(hasher, digest)) {
-        error = EIO;
-    }
-    errno = error;
-    return complete && error == 0 ? RomRead::Read : RomRead::CutShort;
+    return complete;
 }
 
 }  // namespace
@@ -221,15 +193,25 @@ RomRead readRom(const platform::File& file, const RomReading& reading, CartHeade
     if (reading.romsOnly && !consoleWouldStart(info)) {
         return RomRead::Refused;
     }
-    if (reading.hasher != nullptr) {
-        const RomRead read = hashWholeFile(file, size, buffer, reading, info, digest);
-        bytes = digest.size;
-        return read;
+    if (reading.hasher == nullptr && !reading.wholeImage) {
+        return RomRead::Read;
     }
+    GlobalSum sum;
+    int error = 0;
+    const bool sized = reading.hasher != nullptr || platform::fileSize(file, size);
+    const bool complete = sized && readWholeFile(file, size, buffer, reading,
+                                                 reading.wholeImage ? &sum : nullptr, bytes, error);
     if (reading.wholeImage) {
-        info.globalChecksum = sumWholeImage(file, buffer, reading.scratch, bytes);
+        info.globalChecksum = sum.verdict(complete);
     }
-    return RomRead::Read;
+    if (reading.hasher == nullptr) {
+        return RomRead::Read;
+    }
+    if (!finishHash(*reading.hasher, digest)) {
+        error = EIO;
+    }
+    errno = error;
+    return complete && error == 0 ? RomRead::Read : RomRead::CutShort;
 }
 
 void reportCutShort(const NativeChar* path, int error) {
